@@ -1,0 +1,53 @@
+#pragma once
+// The job behind the "Atualiza" button: prompt, port, identification, the update itself
+// and its report. It runs on the window's thread and reaches the window only through
+// JobWindow.
+
+#include <string>
+#include <string_view>
+
+#include "link/protocol.h"
+#include "link/serial.h"
+#include "package/lines.h"
+#include "package/loader.h"
+#include "update/window.h"
+
+namespace patu {
+
+// Texts the job shows.
+inline constexpr std::string_view kStatusRunning = "Atualização em andamento....";
+inline constexpr std::string_view kStatusDone = "Atualização concluída!";
+inline constexpr std::string_view kStatusFailed = "Atualização não concluída!";
+inline constexpr std::string_view kBoxWrongSerial =
+    "Este aparelho não corresponde ao número de série ";
+inline constexpr std::string_view kBoxFailed =
+    "A atualização não foi concluída. Coloque o aparelho novamente em MODO DE ATUALIZAÇÃO e "
+    "repita o procedimento.";
+
+class UpdateJob {
+ public:
+  UpdateJob(SerialPort& port, Protocol& link, const PackageLines& lines, PackageState& package,
+            JobWindow& window)
+      : port_(port), link_(link), lines_(lines), package_(package), window_(window) {}
+
+  // The click handler. Refused (returns at once, nothing shown) while a job runs.
+  void btATUALIZAClick(int PORTA_COM);
+  // The update proper; expects the port open, BYTE_SINC 0x86, NUM_SERIE identified and
+  // LINHA_ATUAL on the first firmware line. True when every write and FINALIZA succeeded.
+  bool ATUALIZA();
+
+  // A job is under way: the window must neither start another nor reload the package.
+  bool running() const { return running_; }
+
+  std::string NUM_SERIE;
+
+ private:
+  SerialPort& port_;
+  Protocol& link_;
+  const PackageLines& lines_;
+  PackageState& package_;
+  JobWindow& window_;
+  bool running_ = false;
+};
+
+}  // namespace patu

@@ -1,0 +1,42 @@
+#pragma once
+// What the update job needs of the main window. The Win32 window implements it; tests
+// implement it with a recorder.
+
+#include <string_view>
+
+namespace patu {
+
+// Codes of the message dialog.
+enum MessageCode : int {
+  kMsgPrompt = 0,        // put the device in update mode and press OK
+  kMsgPortError = 1,     // the serial port cannot be opened
+  kMsgNoDevice = 3,      // no communication with the device
+  kMsgIncompatible = 4,  // incompatible versions
+  kMsgDone = 7,          // the update has run
+};
+
+enum class Cursor { normal, hourglass };
+
+class JobWindow {
+ public:
+  virtual ~JobWindow() = default;
+  // Shows message `code` modally; true when the user closed it with "OK".
+  virtual bool SHOW_MSG(int code) = 0;
+  // The status line lbGG.
+  virtual void set_status(std::string_view text) = 0;
+  // Moves the progress bar by `delta`, kept within its range (PBM_DELTAPOS).
+  virtual void step_progress(int delta) = 0;
+  virtual int progress_max() const = 0;
+  // Hands pending window messages to the window system; may re-enter the window's
+  // handlers (a second press of "Atualiza", a close request).
+  virtual void process_messages() = 0;
+  // A plain modal message box with one text and an OK button, captioned with the
+  // application title.
+  virtual void message_box(std::string_view text) = 0;
+  // The screen-wide mouse pointer.
+  virtual void set_cursor(Cursor cursor) = 0;
+  // Asks the application to end once the running handler has returned.
+  virtual void request_end() = 0;
+};
+
+}  // namespace patu
