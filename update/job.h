@@ -30,8 +30,9 @@ class UpdateJob {
             JobWindow& window)
       : port_(port), link_(link), lines_(lines), package_(package), window_(window) {}
 
-  // The click handler. Refused (returns at once, nothing shown) while a job runs.
-  void btATUALIZAClick(int PORTA_COM);
+  // The click handler. Refused (returns at once, nothing shown) while a job runs or when
+  // the package is not loaded.
+  void btATUALIZAClick();
   // The update proper; expects the port open, BYTE_SINC 0x86, NUM_SERIE identified and
   // LINHA_ATUAL on the first firmware line. True when every write and FINALIZA succeeded.
   bool ATUALIZA();

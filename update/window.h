@@ -20,6 +20,8 @@ enum class Cursor { normal, hourglass };
 class JobWindow {
  public:
   virtual ~JobWindow() = default;
+  // The serial port chosen in the window (1 to 6), read when the port is opened.
+  virtual int PORTA_COM() const = 0;
   // Shows message `code` modally; true when the user closed it with "OK".
   virtual bool SHOW_MSG(int code) = 0;
   // The status line lbGG.
