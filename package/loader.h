@@ -19,8 +19,8 @@ struct PackageState {
   std::uint32_t END_MODULOS = 0;
   std::vector<std::string> LISTA_MODULOS;  // module codes in package order
   std::int32_t LINHA_ATUAL = 0;            // next package line to consume
-  // True only after a load that succeeded in full. Nothing may be written to a device from
-  // a package for which this is false.
+  // True only after a load that succeeded in full and that no update has consumed since.
+  // Nothing may be written to a device from a package for which this is false.
   bool loaded = false;
 };
 

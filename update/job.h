@@ -43,6 +43,12 @@ class UpdateJob {
   std::string NUM_SERIE;
 
  private:
+  // One firmware section, block by block from `endereco`, up to its marker line.
+  bool write_section(std::uint32_t endereco);
+  std::string next_line() const;
+  // A failure after the first write: the status line and a message box say so.
+  bool report_failure();
+
   SerialPort& port_;
   Protocol& link_;
   const PackageLines& lines_;

@@ -1,0 +1,50 @@
+#include "update/identification.h"
+
+#include <cstdio>
+
+namespace patu {
+
+namespace {
+constexpr std::uint8_t kProbe = 0xAB;
+constexpr std::uint8_t kProbeAnswer = 0x54;  // "T"
+constexpr std::uint32_t kInfoBlock = 0x8000;
+constexpr std::uint8_t kSync = 0x86;
+constexpr std::uint8_t kSyncOtherVersion = 0x85;
+}  // namespace
+
+ProbeOutcome probe_device(SerialPort& port) {
+  std::uint8_t buffer = kProbe;
+  std::uint32_t count = 0;
+  port.ESCREVE_PORTA(&buffer, 1, count);
+  if (count != 1) return ProbeOutcome::not_written;
+  // The read's own result does not matter: when nothing arrives the buffer still holds the
+  // probe byte, which is not the answer.
+  port.LE_PORTA(1, &buffer, count);
+  return buffer == kProbeAnswer ? ProbeOutcome::answer_t : ProbeOutcome::other_answer;
+}
+
+bool LE_IDENTIFICACAO(Protocol& link, std::string& serial) {
+  Block block;
+  if (!link.LE_BLOCO(kInfoBlock, block)) {
+    serial.clear();
+    return false;
+  }
+  char text[9];
+  std::snprintf(text, sizeof text, "33%02X%02X%02X", block[0], block[1], block[2]);
+  serial = text;
+  return true;
+}
+
+int CART_V2(Protocol& link, JobWindow& window, std::string& serial) {
+  link.BYTE_SINC = kSync;
+  int result = kIdOk;
+  if (!LE_IDENTIFICACAO(link, serial)) {
+    window.process_messages();
+    link.BYTE_SINC = kSyncOtherVersion;
+    result = LE_IDENTIFICACAO(link, serial) ? kIdOtherVersion : kIdNoAnswer;
+  }
+  window.process_messages();
+  return result;
+}
+
+}  // namespace patu
