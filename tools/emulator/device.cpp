@@ -1,0 +1,294 @@
+#include "tools/emulator/device.h"
+
+#include <algorithm>
+
+namespace patu::emu {
+namespace {
+
+constexpr std::uint8_t kProbe = 0xAB;
+constexpr std::uint8_t kSync = 0x86;
+constexpr std::uint8_t kSyncOtherVersion = 0x85;
+constexpr std::uint8_t kNak = 0x55;
+constexpr int kReadReplyLength = 130;
+constexpr int kShortReadReplyLength = 66;
+
+std::int64_t ms(Micros t) { return static_cast<std::int64_t>(t / 1000); }
+
+// Bits of a half frame of data, decoded from the wire.
+void decode_into(const std::uint8_t* wire, std::uint8_t* out) {
+  for (std::size_t i = 0; i < 128; ++i) out[i] &= CODIFICA_BYTE(wire[i]);
+}
+
+}  // namespace
+
+Block default_info(const std::array<std::uint8_t, 3>& serial) {
+  Block info{};
+  for (std::size_t i = 0; i < info.size(); ++i) info[i] = static_cast<std::uint8_t>(i);
+  std::copy(serial.begin(), serial.end(), info.begin());
+  return info;
+}
+
+Device::Device(DeviceConfig config) : config_(std::move(config)) {
+  // 8N1: ten bits a byte, rounded up so that the line is never faster than the real one.
+  if (config_.baud != 0) byte_us_ = (10'000'000 + config_.baud - 1) / config_.baud;
+  state_.initial_info = config_.info;
+  state_.module_area = config_.module_area;
+  state_.byte_time_us = static_cast<std::uint32_t>(byte_us_);
+  state_.blocks[kInfoAddress] = config_.info;
+}
+
+Block Device::block(std::uint16_t address) const {
+  const auto it = state_.blocks.find(address);
+  if (it != state_.blocks.end()) return it->second;
+  Block blank;
+  blank.fill(0xFF);
+  return blank;
+}
+
+Page Device::page(std::uint16_t number) const {
+  const auto it = state_.pages.find(number);
+  if (it != state_.pages.end()) return it->second;
+  Page blank;
+  blank.fill(0xFF);
+  return blank;
+}
+
+void Device::receive(std::uint8_t byte, Micros at) {
+  if (phase_ == Phase::gone) return;
+  // The byte is on the line for its wire time, after whatever is still on it.
+  const Micros arrived = std::max(at, rx_free_) + byte_us_;
+  rx_free_ = arrived;
+  if (phase_ == Phase::frame && arrived > last_activity_ + kFrameSilenceUs) {
+    phase_ = Phase::idle;  // the log entry keeps the part of the frame that came
+  }
+  if (phase_ == Phase::idle) {
+    idle_byte(byte, arrived);
+    return;
+  }
+  frame_[got_++] = byte;
+  last_activity_ = arrived;
+  Exchange& e = current();
+  e.frame_received = static_cast<int>(got_);
+  if (got_ == 1) e.frame_length = byte;
+  if (got_ == 2) e.letter = byte;
+  // A length below 2 leaves no room for a letter: the frame ends with its length byte.
+  if (got_ >= std::max<std::size_t>(frame_[0], 1)) frame_complete(arrived);
+}
+
+void Device::idle_byte(std::uint8_t byte, Micros at) {
+  if (byte == kProbe) {
+    Exchange e;
+    e.kind = Exchange::Kind::probe;
+    e.byte = byte;
+    e.answer = config_.probe_answer;
+    e.t_in = ms(at);
+    for (std::size_t i = 0; i < config_.probe_answer.size(); ++i) {
+      const Micros sent = emit(config_.probe_answer[i], at);
+      if (i == 0) e.t_out = ms(sent - byte_us_);
+    }
+    state_.log.push_back(std::move(e));
+    return;
+  }
+  const std::uint8_t accepted = config_.sync85_only ? kSyncOtherVersion : kSync;
+  if (byte != accepted || config_.silent_after_probe) {
+    Exchange e;
+    e.kind = Exchange::Kind::ignored;
+    e.byte = byte;
+    e.t_in = ms(at);
+    state_.log.push_back(std::move(e));
+    return;
+  }
+  Exchange e;
+  e.kind = Exchange::Kind::command;
+  e.number = ++commands_;
+  e.byte = byte;
+  e.t_in = ms(at);
+  current_ = state_.log.size();
+  state_.log.push_back(std::move(e));
+  const Fault* fault = matching_fault(true, -1, 0);
+  if (fault != nullptr) current().fault = kind_name(*fault);
+  if (fault != nullptr && fault->kind == FaultKind::silence) return;
+  if (fault != nullptr && fault->kind == FaultKind::noise) {
+    current().answer.assign(kNoise.begin(), kNoise.end());
+    for (std::uint8_t b : kNoise) emit(b, at);
+  }
+  last_activity_ = emit(static_cast<std::uint8_t>(~byte), at);
+  phase_ = Phase::frame;
+  got_ = 0;
+}
+
+void Device::frame_complete(Micros at) {
+  phase_ = Phase::idle;
+  Exchange& e = current();
+  e.t_frame = ms(at);
+  const std::size_t length = got_;
+  const int letter = length >= 2 ? frame_[1] : -1;
+  if (letter >= 0) ++letter_counts_[static_cast<std::size_t>(letter)];
+
+  // The frame's shape: length, letter and arguments.
+  bool valid = false;
+  std::uint32_t argument = 0;
+  switch (letter) {
+    case 'E':
+    case 'D':
+      valid = length == 4;
+      argument = valid ? std::uint32_t(frame_[2]) << 8 | frame_[3] : 0;
+      break;
+    case 'W':
+      valid = length == 133 && frame_[2] == 8;
+      argument = valid ? std::uint32_t(frame_[3]) << 8 | frame_[4] : 0;
+      break;
+    case 'F':
+      valid = length == 133 && (frame_[4] == 0 || frame_[4] == 128);
+      argument =
+          valid ? std::uint32_t(frame_[2]) << 16 | std::uint32_t(frame_[3]) << 8 | frame_[4] : 0;
+      break;
+    case 'G':
+      valid = length == 2;
+      break;
+    default:
+      break;
+  }
+  e.argument = argument;
+
+  const Fault* fault = matching_fault(false, letter, argument);
+  if (fault != nullptr) {
+    current().fault += (current().fault.empty() ? "" : ",") + kind_name(*fault);
+  }
+  if (fault != nullptr && fault->kind == FaultKind::hangup) {
+    phase_ = Phase::gone;
+    state_.hung_up = true;
+    out_.erase(
+        std::remove_if(out_.begin(), out_.end(), [at](const Emission& o) { return o.at > at; }),
+        out_.end());
+    return;
+  }
+
+  std::vector<std::uint8_t> reply;
+  if (valid) {
+    reply = execute(letter, argument, fault == nullptr || command_still_acts(fault->kind));
+  } else {
+    violation(Violation::Kind::bad_frame, letter, argument);
+    reply = {2, kNak};
+  }
+  if (fault != nullptr) {
+    switch (fault->kind) {
+      case FaultKind::nak:
+        if (reply.size() >= 2) reply[1] = kNak;
+        break;
+      case FaultKind::len0:
+        reply = {0};
+        break;
+      case FaultKind::short_reply:
+        reply.resize((reply.size() + 1) / 2);
+        break;
+      case FaultKind::shortlen:
+        if (letter == 'D' && reply.size() == kReadReplyLength) {
+          reply.resize(kShortReadReplyLength);
+          reply[0] = kShortReadReplyLength;
+        } else {
+          reply = {1};
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  const Micros ready =
+      at + (fault != nullptr && fault->kind == FaultKind::slow ? Micros{fault->slow_ms} * 1000 : 0);
+  Exchange& done = current();
+  done.reply_length = reply[0];
+  done.reply_sent = static_cast<int>(reply.size());
+  done.status = reply.size() >= 2 ? reply[1] : -1;
+  for (std::size_t i = 0; i < reply.size(); ++i) {
+    const Micros sent = emit(reply[i], ready);
+    if (i == 0) done.t_out = ms(sent - byte_us_);
+  }
+}
+
+std::vector<std::uint8_t> Device::execute(int letter, std::uint32_t argument, bool act) {
+  const auto address = static_cast<std::uint16_t>(argument);
+  switch (letter) {
+    case 'D': {
+      std::vector<std::uint8_t> reply{kReadReplyLength, kAck};
+      for (std::uint8_t b : block(address)) reply.push_back(CODIFICA_BYTE(b));
+      return reply;
+    }
+    case 'E':
+      if (!act) break;
+      state_.blocks[address].fill(0xFF);
+      erased_blocks_.insert(address);
+      state_.erases.push_back({current().number, address});
+      if (address == config_.module_area) {
+        state_.pages.clear();
+        written_halves_.clear();
+        module_area_erased_ = true;
+      }
+      break;
+    case 'W': {
+      if (!act) break;
+      if (erased_blocks_.erase(address) == 0) {
+        violation(Violation::Kind::write_without_erase, letter, argument);
+      }
+      Block& stored = state_.blocks.try_emplace(address, block(address)).first->second;
+      decode_into(&frame_[5], stored.data());
+      break;
+    }
+    case 'F': {
+      if (!act) break;
+      const auto number = static_cast<std::uint16_t>(argument >> 8);
+      const std::uint32_t half = number * 2u + ((argument & 0xFF) != 0 ? 1u : 0u);
+      if (!module_area_erased_)
+        violation(Violation::Kind::page_before_area_erase, letter, argument);
+      if (!written_halves_.insert(half).second) {
+        violation(Violation::Kind::half_written_twice, letter, argument);
+      }
+      Page& stored = state_.pages.try_emplace(number, page(number)).first->second;
+      decode_into(&frame_[5], stored.data() + (argument & 0xFF));
+      break;
+    }
+    case 'G':
+      if (act) state_.finalized = true;
+      break;
+    default:
+      break;
+  }
+  return {2, kAck};
+}
+
+const Fault* Device::matching_fault(bool handshake, int letter, std::uint32_t argument) const {
+  for (const Fault& f : config_.faults) {
+    if (acts_on_handshake(f.kind) != handshake) continue;
+    const Trigger& t = f.trigger;
+    bool hit = false;
+    switch (t.by) {
+      case Trigger::By::number:
+        hit = t.value == commands_;
+        break;
+      case Trigger::By::letter:
+        hit = letter == t.letter;
+        break;
+      case Trigger::By::letter_number:
+        hit = letter == t.letter && letter_counts_[static_cast<std::size_t>(letter)] == t.value;
+        break;
+      case Trigger::By::letter_argument:
+        hit = letter == t.letter && (letter == 'F' ? argument >> 8 : argument) == t.value;
+        break;
+    }
+    if (hit) return &f;
+  }
+  return nullptr;
+}
+
+Micros Device::emit(std::uint8_t byte, Micros ready) {
+  const Micros at = std::max(ready, tx_free_) + byte_us_;
+  tx_free_ = at;
+  out_.push_back({byte, at});
+  return at;
+}
+
+void Device::violation(Violation::Kind kind, int letter, std::uint32_t argument) {
+  state_.violations.push_back({current().number, kind, letter, argument});
+}
+
+}  // namespace patu::emu
