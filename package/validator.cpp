@@ -1,0 +1,163 @@
+#include "package/validator.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+#include "package/layout.h"
+#include "package/lines.h"
+
+namespace patu {
+namespace {
+
+// Only this many UTF-16 units of a line fit the 1,024-unit read buffer with its terminator.
+constexpr std::size_t kMaxLineUnits = 1023;
+constexpr std::size_t kBlockLineChars = 256;
+constexpr std::size_t kPageLineChars = 512;
+constexpr std::size_t kInfoTailChars = 256;
+
+// The line's length in UTF-16 code units, or nothing when it is not well-formed UTF-8.
+std::optional<std::size_t> utf16_units(std::string_view text) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length;
+    char32_t code;
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (text.size() - i < length) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      code = (code << 6) | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (overlong || surrogate || code > 0x10FFFF) return std::nullopt;
+    units += code >= 0x10000 ? 2 : 1;
+    i += length;
+  }
+  return units;
+}
+
+bool upper_hex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+// Data lines are byte pairs: at most `max_chars` upper-case hex digits, an even number.
+bool data_line(std::string_view text, std::size_t max_chars) {
+  return text.size() <= max_chars && text.size() % 2 == 0 && upper_hex(text);
+}
+
+std::string layout_rule(const LayoutBreach& breach, const std::vector<std::string>& lines,
+                        const PackageLayout& layout) {
+  switch (breach.fault) {
+    case LayoutFault::kNoContentsMarker:
+      return "no marker line \"*\" ends the contents lines before the end line";
+    case LayoutFault::kNoCodesMarker:
+      return "no marker line \"*\" ends the module codes before the end line";
+    case LayoutFault::kTooManyCodes:
+      return "more than 23 module codes";
+    case LayoutFault::kSectionOpen:
+      return "firmware section " + std::to_string(breach.item + 1) +
+             " is not closed by a marker line \"*\" before the end line";
+    case LayoutFault::kGroupOpen:
+      return "the module group of code \"" + lines[*layout.contents_marker + 4 + breach.item] +
+             "\" (module " + std::to_string(breach.item + 1) +
+             ") is not closed by a marker line \"*\" before the end line";
+    case LayoutFault::kNoInfoTail:
+      return "no info tail line between the last module group and the end line";
+    case LayoutFault::kExtraGroup:
+      return "more module groups than module codes";
+    case LayoutFault::kExtraInfoTail:
+      return "more than one line between the last module group and the end line";
+  }
+  return "layout";
+}
+
+}  // namespace
+
+std::vector<PackageBreach> validate_package(const std::vector<std::string>& lines) {
+  std::vector<PackageBreach> breaches;
+  auto breach = [&breaches](std::uint32_t line, std::string rule) {
+    breaches.push_back({line, std::move(rule)});
+  };
+
+  // Lines beyond the last line number cannot be stored; the rest is judged on its own.
+  const std::size_t stored = std::min<std::size_t>(lines.size(), kMaxPackageLines);
+  if (lines.size() > kMaxPackageLines) {
+    breach(kMaxPackageLines, "more than 65,536 lines");
+  }
+  for (std::uint32_t n = 0; n < stored; ++n) {
+    const std::optional<std::size_t> units = utf16_units(lines[n]);
+    if (!units) {
+      breach(n, "not valid UTF-8");
+    } else if (*units > kMaxLineUnits) {
+      breach(n, "longer than 1,023 characters (UTF-16 units)");
+    }
+  }
+
+  const LineTable table(std::vector<std::string>(lines.begin(), lines.begin() + stored));
+  const std::optional<std::uint32_t> end = find_end_line(table);
+  if (!end) {
+    breach(static_cast<std::uint32_t>(stored), "no end line \"FIM\"");
+  } else {
+    if (!table.line(0).empty()) breach(0, "line 0 must be empty");
+    for (std::uint32_t n = *end + 1; n < stored; ++n) {
+      if (!lines[n].empty()) breach(n, "text after the end line \"FIM\", which is never read");
+    }
+    if (!parse_decimal(table.line(3))) breach(3, "the version is not a decimal integer");
+
+    const LayoutWalk walk = walk_layout(table, *end);
+    const PackageLayout& layout = walk.layout;
+    if (walk.breach) breach(walk.breach->line, layout_rule(*walk.breach, lines, layout));
+    if (layout.contents_marker) {
+      for (std::uint32_t n = *layout.contents_marker + 1;
+           n <= *layout.contents_marker + 3 && n < *end; ++n) {
+        if (lines[n].size() != 4 || !upper_hex(lines[n])) {
+          breach(n, "an address line holds exactly 4 upper-case hex digits");
+        }
+      }
+    }
+    for (const LineRun& section : layout.sections) {
+      for (std::uint32_t n = section.first; n < section.marker; ++n) {
+        if (!data_line(lines[n], kBlockLineChars)) {
+          breach(n, "a block line holds at most 256 upper-case hex digits, in pairs");
+        }
+      }
+    }
+    for (const LineRun& group : layout.groups) {
+      for (std::uint32_t n = group.first; n < group.marker; ++n) {
+        if (!data_line(lines[n], kPageLineChars)) {
+          breach(n, "a page line holds at most 512 upper-case hex digits, in pairs");
+        }
+      }
+    }
+    if (layout.info_tail) {
+      const std::string& tail = lines[*layout.info_tail];
+      if (tail.size() != kInfoTailChars || !upper_hex(tail)) {
+        breach(*layout.info_tail, "the info tail line holds exactly 256 upper-case hex digits");
+      }
+    }
+  }
+
+  std::stable_sort(breaches.begin(), breaches.end(),
+                   [](const PackageBreach& a, const PackageBreach& b) { return a.line < b.line; });
+  return breaches;
+}
+
+}  // namespace patu
