@@ -1,7 +1,9 @@
 # Shared by the mingw-w64 toolchain files; PATU_MINGW_TRIPLE names the target.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER ${PATU_MINGW_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${PATU_MINGW_TRIPLE}-g++)
+# The POSIX-threads flavour: GoogleTest needs std::mutex, which the win32 flavour lacks.
+# Linked statically, it adds no DLL.
+set(CMAKE_C_COMPILER ${PATU_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PATU_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${PATU_MINGW_TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${PATU_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
