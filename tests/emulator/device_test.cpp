@@ -78,17 +78,6 @@ TEST(DeviceHandshake, AnswersTheProbeAndOnlyItsOwnSyncByte) {
   EXPECT_EQ(log[5].byte, 0x86);
 }
 
-TEST(DeviceHandshake, DeviceOfAnotherVersionAnswersOnly0x85) {
-  DeviceConfig config;
-  config.sync85_only = true;
-  Device device(config);
-  Host host(device);
-  host.send({0x86});
-  EXPECT_EQ(host.take(), Bytes{});
-  EXPECT_EQ(host.command(frame_d(kInfoAddress), 0x85), read_reply(default_info()));
-  EXPECT_EQ(command(device, 1).byte, 0x85);
-}
-
 TEST(DeviceHandshake, ProbeAnswerAndSilenceAreSettable) {
   DeviceConfig quiet;
   quiet.probe_answer = {};
@@ -124,17 +113,6 @@ TEST(DeviceHandshake, SyncLikeBytesInsideAFrameBelongToTheFrame) {
   EXPECT_EQ(device.block(0x8900), data);
 }
 
-TEST(DeviceMemory, ReadsBlocksEncodedAndNeverWrittenOnesAsFF) {
-  Block info = pattern(5);
-  info[0] = 0x00;
-  DeviceConfig config;
-  config.info = info;
-  Device device(config);
-  Host host(device);
-  EXPECT_EQ(host.command(frame_d(0x8000)), read_reply(info));
-  EXPECT_EQ(host.command(frame_d(0x8080)), read_reply(filled(0xFF)));
-}
-
 TEST(DeviceMemory, DefaultInfoHoldsTheSerialAndNoFFByte) {
   const Block info = default_info({0x01, 0x02, 0x03});
   EXPECT_EQ(info[0], 0x01);
@@ -153,6 +131,7 @@ TEST(DeviceMemory, EraseThenWriteStoresABlock) {
   EXPECT_EQ(host.command(frame_w(0x8A80, pattern(1))), (Bytes{2, kAck}));
   EXPECT_EQ(device.block(0x8A80), pattern(1));
   EXPECT_EQ(host.command(frame_d(0x8A80)), read_reply(pattern(1)));
+  EXPECT_EQ(host.command(frame_d(0x8B00)), read_reply(filled(0xFF))) << "never written";
   // The info block is written like any other block.
   host.command(frame_e(kInfoAddress));
   host.command(frame_w(kInfoAddress, pattern(2)));
@@ -160,7 +139,7 @@ TEST(DeviceMemory, EraseThenWriteStoresABlock) {
   EXPECT_EQ(device.state().initial_info, default_info());
 
   EXPECT_TRUE(device.state().violations.empty());
-  EXPECT_EQ(device.state().erases, (std::vector<Erase>{{1, 0x8A80}, {4, kInfoAddress}}));
+  EXPECT_EQ(device.state().erases, (std::vector<Erase>{{1, 0x8A80}, {5, kInfoAddress}}));
 }
 
 TEST(DeviceMemory, PagesAreWrittenByHalvesAfterTheModuleAreaErase) {
@@ -196,14 +175,6 @@ TEST(DeviceMemory, OnlyTheConfiguredModuleAreaErasesPages) {
   host.command(frame_e(0xB000));
   EXPECT_TRUE(device.state().pages.empty());
   EXPECT_EQ(device.block(0xB000), filled(0xFF)) << "the area's own block is erased too";
-}
-
-TEST(DeviceMemory, FinalCommandMarksTheUpdateFinalized) {
-  Device device;
-  Host host(device);
-  EXPECT_FALSE(device.state().finalized);
-  EXPECT_EQ(host.command(frame_g()), (Bytes{2, kAck}));
-  EXPECT_TRUE(device.state().finalized);
 }
 
 TEST(DeviceViolations, FlashRulesAreRecordedAndWritesOnlyClearBits) {
