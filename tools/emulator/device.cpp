@@ -14,9 +14,9 @@ constexpr int kShortReadReplyLength = 66;
 
 std::int64_t ms(Micros t) { return static_cast<std::int64_t>(t / 1000); }
 
-// Bits of a half frame of data, decoded from the wire.
-void decode_into(const std::uint8_t* wire, std::uint8_t* out) {
-  for (std::size_t i = 0; i < 128; ++i) out[i] &= CODIFICA_BYTE(wire[i]);
+// Programs 128 data bytes from the wire into `cells` the way flash does: bits only clear.
+void program(const std::uint8_t* wire, std::uint8_t* cells) {
+  for (std::size_t i = 0; i < 128; ++i) cells[i] &= CODIFICA_BYTE(wire[i]);
 }
 
 }  // namespace
@@ -231,7 +231,7 @@ std::vector<std::uint8_t> Device::execute(int letter, std::uint32_t argument, bo
         violation(Violation::Kind::write_without_erase, letter, argument);
       }
       Block& stored = state_.blocks.try_emplace(address, block(address)).first->second;
-      decode_into(&frame_[5], stored.data());
+      program(&frame_[5], stored.data());
       break;
     }
     case 'F': {
@@ -244,7 +244,7 @@ std::vector<std::uint8_t> Device::execute(int letter, std::uint32_t argument, bo
         violation(Violation::Kind::half_written_twice, letter, argument);
       }
       Page& stored = state_.pages.try_emplace(number, page(number)).first->second;
-      decode_into(&frame_[5], stored.data() + (argument & 0xFF));
+      program(&frame_[5], stored.data() + (argument & 0xFF));
       break;
     }
     case 'G':
