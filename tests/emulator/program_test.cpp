@@ -1,35 +1,27 @@
 // The patu-emulator program on a real pseudo-terminal, through the POSIX serial backend.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/clock.h"
 #include "link/protocol.h"
 #include "link/serial_posix.h"
+#include "tests/support/emulator_process.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/dump.h"
-
-extern char** environ;
 
 namespace patu::emu {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using patu::testing::EmulatorProcess;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -39,103 +31,6 @@ std::string slurp(const std::string& path) {
   text << in.rdbuf();
   return text.str();
 }
-
-// A directory of the test's own, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/patu-emulator-test-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(dir_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
- private:
-  std::string dir_;
-};
-
-// One run of the program; stdout comes through a pipe, stderr into a file.
-class Program {
- public:
-  explicit Program(const std::vector<std::string>& options) {
-    std::vector<std::string> args{PATU_EMULATOR_PATH};
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    EXPECT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string err = dir_.path("stderr");
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    stdout_ = out[0];
-  }
-  ~Program() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(stdout_);
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  std::string stderr_text() const { return slurp(dir_.path("stderr")); }
-
-  // Its stdout up to the first newline, or all of it once it ended.
-  std::string first_line() {
-    std::string line;
-    char c = 0;
-    pollfd pfd{stdout_, POLLIN, 0};
-    while (poll(&pfd, 1, 5000) == 1 && read(stdout_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-  std::string rest_of_stdout() {
-    std::string text;
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = read(stdout_, buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(n));
-    return text;
-  }
-  // The slave path the program announced.
-  std::string pty() {
-    const std::string line = first_line();
-    EXPECT_EQ(line.rfind("pty /dev/", 0), 0u) << line;
-    return line.size() > 4 ? line.substr(4) : "";
-  }
-
-  // Waits for the program to end by itself; its exit status, or -1.
-  int wait_exit(milliseconds limit = milliseconds(5000)) {
-    const auto end = steady_clock::now() + limit;
-    int status = 0;
-    while (steady_clock::now() < end) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    return -1;
-  }
-  int stop() {
-    kill(pid_, SIGTERM);
-    return wait_exit();
-  }
-
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-  int stdout_ = -1;
-};
 
 // The POSIX port with every number mapped to `device`.
 struct Line {
@@ -163,13 +58,6 @@ struct Line {
   Protocol link;
 };
 
-std::optional<Dump> read_dump(const std::string& path) {
-  std::string error;
-  auto parsed = parse_dump(slurp(path), &error);
-  EXPECT_TRUE(parsed.has_value()) << error;
-  return parsed;
-}
-
 Block pattern() {
   Block b{};
   for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(7 * i + 1);
@@ -177,14 +65,15 @@ Block pattern() {
 }
 
 TEST(EmulatorProgram, ServesTheHostAndLeavesItsDumpWhenStopped) {
-  TempDir files;
-  Program emulator({"--serial", "123456", "--dump", files.path("dump"), "--path-file",
-                    files.path("path"), "--link", files.path("com1")});
+  EmulatorProcess emulator;
+  const auto files = [&](const std::string& name) { return emulator.path(name); };
+  emulator.start({"--serial", "123456", "--dump", files("dump"), "--path-file", files("path"),
+                  "--link", files("com1")});
   const std::string pty = emulator.pty();
-  EXPECT_EQ(slurp(files.path("path")), pty + "\n");
-  EXPECT_EQ(fs::read_symlink(files.path("com1")), pty);
+  EXPECT_EQ(slurp(files("path")), pty + "\n");
+  EXPECT_EQ(fs::read_symlink(files("com1")), pty);
   {
-    Line line(files.path("com1"));
+    Line line(files("com1"));
     ASSERT_TRUE(line.write({0xAB}));
     EXPECT_EQ(line.read(1), Bytes{0x54});
     Block info{};
@@ -198,8 +87,8 @@ TEST(EmulatorProgram, ServesTheHostAndLeavesItsDumpWhenStopped) {
     ASSERT_TRUE(line.link.FINALIZA());
   }
   EXPECT_EQ(emulator.stop(), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(files.path("com1"))));
-  const auto dump = read_dump(files.path("dump"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(files("com1"))));
+  const auto dump = emulator.dump();
   ASSERT_TRUE(dump.has_value());
   EXPECT_EQ(dump->blocks.at(0x8900), pattern());
   EXPECT_TRUE(dump->finalized);
@@ -212,7 +101,8 @@ TEST(EmulatorProgram, ServesTheHostAndLeavesItsDumpWhenStopped) {
 }
 
 TEST(EmulatorProgram, PlaysADeviceOfAnotherVersion) {
-  Program emulator({"--sync85-only", "--dump", "/dev/null"});
+  EmulatorProcess emulator;
+  emulator.start({"--sync85-only"});
   Line line(emulator.pty());
   ASSERT_TRUE(line.write({0x86}));
   EXPECT_EQ(line.read(1), Bytes{}) << "0x86 goes unanswered";
@@ -224,7 +114,8 @@ TEST(EmulatorProgram, PlaysADeviceOfAnotherVersion) {
 }
 
 TEST(EmulatorProgram, PacesTheLineAtTheGivenBaud) {
-  Program emulator({"--baud", "9600"});
+  EmulatorProcess emulator;
+  emulator.start({"--baud", "9600"});
   Line line(emulator.pty());
   ASSERT_TRUE(line.write({0x86}));
   ASSERT_EQ(line.read(1), Bytes{0x79});
@@ -239,8 +130,8 @@ TEST(EmulatorProgram, PacesTheLineAtTheGivenBaud) {
 }
 
 TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
-  TempDir files;
-  Program hanging({"--fault", "hangup@E", "--dump", files.path("dump")});
+  EmulatorProcess hanging;
+  hanging.start({"--fault", "hangup@E", "--dump", hanging.dump_path()});
   Line line(hanging.pty());
   ASSERT_TRUE(line.write({0x86}));
   ASSERT_EQ(line.read(1), Bytes{0x79});
@@ -248,7 +139,7 @@ TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
   EXPECT_EQ(hanging.wait_exit(), 0);
   EXPECT_FALSE(line.write({0x86})) << "nobody at the other end";
   // The dump is written even when the program ends by itself.
-  const auto dump = read_dump(files.path("dump"));
+  const auto dump = hanging.dump();
   ASSERT_TRUE(dump.has_value());
   EXPECT_TRUE(dump->hung_up);
   EXPECT_TRUE(dump->erases.empty());
@@ -264,19 +155,21 @@ TEST(EmulatorProgram, BadOptionsEndWithStatus2AndHelpWith0) {
       {"--frobnicate"},        {"--sync85-only=1"},
   };
   for (const auto& args : bad) {
-    Program program(args);
+    EmulatorProcess program;
+    program.start(args);
     EXPECT_EQ(program.wait_exit(), 2) << args[0];
     EXPECT_NE(program.stderr_text().find("patu-emulator: "), std::string::npos) << args[0];
   }
-  Program help({"--help"});
+  EmulatorProcess help;
+  help.start({"--help"});
   EXPECT_EQ(help.wait_exit(), 0);
   EXPECT_NE(help.rest_of_stdout().find("--fault KIND@TRIGGER"), std::string::npos);
 
-  TempDir files;
-  std::ofstream(files.path("regular")) << "keep me";
-  Program refused({"--link", files.path("regular")});
+  EmulatorProcess refused;
+  std::ofstream(refused.path("regular")) << "keep me";
+  refused.start({"--link", refused.path("regular")});
   EXPECT_EQ(refused.wait_exit(), 2);
-  EXPECT_EQ(slurp(files.path("regular")), "keep me");
+  EXPECT_EQ(slurp(refused.path("regular")), "keep me");
 }
 
 }  // namespace
