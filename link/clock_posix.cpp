@@ -1,0 +1,34 @@
+#include <cerrno>
+#include <ctime>
+
+#include "link/clock.h"
+
+namespace patu {
+namespace {
+
+class MonotonicClock final : public Clock {
+ public:
+  std::uint32_t tick_ms() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                    static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+  }
+
+  void sleep_ms(std::uint32_t ms) override {
+    timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
+    // A signal cuts the pause short; sleep out what remains.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+Clock& system_clock() {
+  static MonotonicClock clock;
+  return clock;
+}
+
+}  // namespace patu
