@@ -87,17 +87,6 @@ TEST(ProtocolOnEmulator, CommandsLandInTheDeviceMemory) {
   EXPECT_TRUE(dump->violations.empty());
 }
 
-TEST(ProtocolOnEmulator, DeviceOfAnotherVersionAnswersOnlyItsSyncByte) {
-  Session s({"--sync85-only"});
-  ASSERT_TRUE(s.open());
-  s.link.BYTE_SINC = 0x85;
-  EXPECT_TRUE(s.link.FINALIZA());
-  s.port.FECHA_PORTA();
-  const auto dump = s.device.dump();
-  ASSERT_TRUE(dump);
-  EXPECT_TRUE(dump->finalized);
-}
-
 TEST(ProtocolOnEmulator, FaultsGiveTheirLinkErrors) {
   Session s({"--fault", "noise@#1", "--fault", "nak@E:4000", "--fault", "len0@#3", "--fault",
              "short@#4", "--fault", "shortlen@D#3"});

@@ -113,25 +113,6 @@ TEST_F(PtyPeer, GapOverTheIntervalEndsTheRead) {
   EXPECT_LT(took, 380);  // not the 800 ms total, nor waiting for the third byte
 }
 
-TEST_F(PtyPeer, SilenceEndsTheReadAfterItsTotal) {
-  std::uint8_t buffer[3];
-  std::uint32_t count = 99;
-  const auto start = Steady::now();
-  EXPECT_FALSE(port.LE_PORTA(3, buffer, count));
-  EXPECT_EQ(count, 0u);
-  EXPECT_GE(ms_since(start), 250);
-}
-
-TEST_F(PtyPeer, WriteReachesThePeer) {
-  const std::uint8_t frame[3] = {0x04, 'E', 0x80};
-  std::uint32_t count = 0;
-  EXPECT_TRUE(port.ESCREVE_PORTA(frame, 3, count));
-  EXPECT_EQ(count, 3u);
-  std::uint8_t got[3] = {};
-  ASSERT_EQ(read(master_, got, 3), 3);
-  EXPECT_EQ(got[1], 'E');
-}
-
 TEST_F(PtyPeer, HungUpLineReadsAsSilenceWithoutSpinning) {
   hang_up();
   std::uint8_t buffer[4];
@@ -147,11 +128,6 @@ TEST_F(PtyPeer, HungUpLineReadsAsSilenceWithoutSpinning) {
   const std::uint8_t b = 0x86;
   EXPECT_FALSE(port.ESCREVE_PORTA(&b, 1, count));
   EXPECT_EQ(count, 0u);
-}
-
-TEST(PosixSerialPort, PortsMapToTheSerialDevicesByDefault) {
-  EXPECT_EQ(PosixSerialPort::default_path(1), "/dev/ttyS0");
-  EXPECT_EQ(PosixSerialPort::default_path(6), "/dev/ttyS5");
 }
 
 TEST(PosixSerialPort, DeviceThatIsNoTerminalIsClosedAgain) {
