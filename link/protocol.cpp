@@ -23,8 +23,8 @@ constexpr std::uint8_t kWriteFrameLength = 133;
 // Length byte of a reply that carries the status byte and all 128 data bytes.
 constexpr int kFullReadReplyLength = 130;
 
-std::uint8_t hi(std::uint32_t valor) { return static_cast<std::uint8_t>(valor >> 8); }
-std::uint8_t lo(std::uint32_t valor) { return static_cast<std::uint8_t>(valor); }
+std::uint8_t hi(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 8); }
+std::uint8_t lo(std::uint32_t value) { return static_cast<std::uint8_t>(value); }
 
 // A hex line into `area`: pair i of characters is byte i, bytes the line does not reach stay
 // 0xFF, characters beyond the area are ignored. An empty line still makes one pair, of no
