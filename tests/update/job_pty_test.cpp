@@ -8,9 +8,9 @@
 
 #include "link/serial_posix.h"
 #include "package/loader.h"
-#include "tests/support/device_image.h"
 #include "tests/support/emulator_process.h"
 #include "tests/support/recording_window.h"
+#include "tools/emulator/image_check.h"
 #include "update/job.h"
 
 namespace patu {
@@ -50,7 +50,7 @@ TEST(UpdateJobOnAPty, ShippedPackageLeavesTheExpectedImage) {
 
   const auto dump = device.dump();
   ASSERT_TRUE(dump.has_value());
-  EXPECT_EQ(testing::image_differences(testing::expected_image(text, dump->initial_info), *dump),
+  EXPECT_EQ(emu::image_differences(emu::expected_image(text, dump->initial_info), *dump),
             std::vector<std::string>{});
   EXPECT_EQ(dump->log.back().letter, 'G');
 }

@@ -9,10 +9,10 @@
 #include <sstream>
 
 #include "package/loader.h"
-#include "tests/support/device_image.h"
 #include "tests/support/recording_window.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/emulated_port.h"
+#include "tools/emulator/image_check.h"
 #include "update/identification.h"
 #include "update/job.h"
 
@@ -132,7 +132,7 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
   EXPECT_EQ(rig.job.NUM_SERIE, "330A1BFF");
   EXPECT_EQ(rig.state.LINHA_ATUAL, 663);  // left on the info tail line
 
-  EXPECT_EQ(testing::image_differences(testing::expected_image(rig.text, initial), rig.dump()),
+  EXPECT_EQ(emu::image_differences(emu::expected_image(rig.text, initial), rig.dump()),
             std::vector<std::string>{});
   const Block info = rig.device.block(0x8000);
   const std::vector<int> starts{0,   61,  108, 145, 188, 235, 280, 295, 316,
@@ -320,7 +320,7 @@ TEST(UpdateJob, NakInTheMiddleOfAModuleKeepsEarlierPagesAndTheOldInfoBlock) {
   const auto& pages = rig.dump().pages;
   EXPECT_EQ(pages.size(), 100u);
   EXPECT_FALSE(pages.contains(100));
-  const auto image = testing::expected_image(rig.text, initial);
+  const auto image = emu::expected_image(rig.text, initial);
   for (const auto& [number, page] : pages) EXPECT_EQ(page, image.pages.at(number)) << number;
   EXPECT_EQ(rig.device.block(0x8000), initial);
   // The second half of the failed page was never sent.
@@ -370,8 +370,7 @@ TEST(UpdateJob, EmptyModuleGroupSharesTheNextModulesStartPage) {
             (std::vector<int>{0, 2, 2, 5}));
   EXPECT_EQ(info[26], 0xFF);
   EXPECT_EQ(rig.dump().pages.size(), 5u);
-  EXPECT_EQ(testing::image_differences(testing::expected_image(rig.text, emu::default_info()),
-                                       rig.dump()),
+  EXPECT_EQ(emu::image_differences(emu::expected_image(rig.text, emu::default_info()), rig.dump()),
             std::vector<std::string>{});
 }
 

@@ -1,9 +1,9 @@
-#include "tests/support/device_image.h"
+#include "tools/emulator/image_check.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-namespace patu::testing {
+namespace patu::emu {
 
 namespace {
 
@@ -75,11 +75,11 @@ DeviceImage expected_image(const std::vector<std::string>& package, const Block&
   }
   const Block tail = bytes_of<128>(at(n));
   for (int i = 74; i < 128; ++i) info[i] = tail[i];
-  image.blocks[emu::kInfoAddress] = info;
+  image.blocks[kInfoAddress] = info;
   return image;
 }
 
-std::vector<std::string> image_differences(const DeviceImage& image, const emu::Dump& dump) {
+std::vector<std::string> image_differences(const DeviceImage& image, const Dump& dump) {
   std::vector<std::string> out;
   for (const auto& [address, block] : image.blocks) {
     const auto found = dump.blocks.find(address);
@@ -107,11 +107,11 @@ std::vector<std::string> image_differences(const DeviceImage& image, const emu::
       out.push_back("page " + hex16(number) + " not in the package");
   }
   if (!dump.finalized) out.push_back("the update was not finalized");
-  for (const emu::Violation& v : dump.violations) {
-    out.push_back("violation " + std::string(emu::violation_name(v.kind)) + " at command " +
+  for (const Violation& v : dump.violations) {
+    out.push_back("violation " + std::string(violation_name(v.kind)) + " at command " +
                   std::to_string(v.number));
   }
   return out;
 }
 
-}  // namespace patu::testing
+}  // namespace patu::emu

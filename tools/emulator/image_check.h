@@ -1,7 +1,6 @@
 #pragma once
 // What a device must hold after a complete update with a package, worked out from the
-// package text on its own (not by the code under test), and the check of an emulator dump
-// against it.
+// package text on its own, independently of the updater, and the check of a dump against it.
 
 #include <map>
 #include <string>
@@ -10,7 +9,7 @@
 #include "link/protocol.h"
 #include "tools/emulator/dump.h"
 
-namespace patu::testing {
+namespace patu::emu {
 
 struct DeviceImage {
   std::map<std::uint16_t, Block> blocks;  // firmware blocks and the info block at 0x8000
@@ -19,11 +18,12 @@ struct DeviceImage {
 };
 
 // The image that `package` (line k = package line k, a valid package) leaves on a device
-// whose info block was `initial_info`.
+// whose info block was `initial_info`. Throws std::invalid_argument on a package that is not
+// valid.
 DeviceImage expected_image(const std::vector<std::string>& package, const Block& initial_info);
 
 // Every difference between `image` and what `dump` shows, one line each; empty when the
 // device holds exactly the image, was finalized and suffered no protocol violation.
-std::vector<std::string> image_differences(const DeviceImage& image, const emu::Dump& dump);
+std::vector<std::string> image_differences(const DeviceImage& image, const Dump& dump);
 
-}  // namespace patu::testing
+}  // namespace patu::emu
