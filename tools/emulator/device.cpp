@@ -35,6 +35,7 @@ Device::Device(DeviceConfig config) : config_(std::move(config)) {
   state_.module_area = config_.module_area;
   state_.byte_time_us = static_cast<std::uint32_t>(byte_us_);
   state_.blocks[kInfoAddress] = config_.info;
+  if (config_.chaos) chaos_.emplace(*config_.chaos);
 }
 
 Block Device::block(std::uint16_t address) const {
@@ -80,10 +81,10 @@ void Device::idle_byte(std::uint8_t byte, Micros at) {
     Exchange e;
     e.kind = Exchange::Kind::probe;
     e.byte = byte;
-    e.answer = config_.probe_answer;
+    e.answer = chaos_ ? chaos_->probe_answer(config_.probe_answer) : config_.probe_answer;
     e.t_in = ms(at);
-    for (std::size_t i = 0; i < config_.probe_answer.size(); ++i) {
-      const Micros sent = emit(config_.probe_answer[i], at);
+    for (std::size_t i = 0; i < e.answer.size(); ++i) {
+      const Micros sent = emit(e.answer[i], at);
       if (i == 0) e.t_out = ms(sent - byte_us_);
     }
     state_.log.push_back(std::move(e));
@@ -112,7 +113,14 @@ void Device::idle_byte(std::uint8_t byte, Micros at) {
     current().answer.assign(kNoise.begin(), kNoise.end());
     for (std::uint8_t b : kNoise) emit(b, at);
   }
-  last_activity_ = emit(static_cast<std::uint8_t>(~byte), at);
+  const auto complement = static_cast<std::uint8_t>(~byte);
+  ChaosHandshake chaos;
+  if (fault == nullptr && chaos_) chaos = chaos_->handshake(complement);
+  if (!chaos.name.empty()) current().fault = chaos.name;
+  if (chaos.silent) return;
+  current().answer.insert(current().answer.end(), chaos.noise.begin(), chaos.noise.end());
+  for (std::uint8_t b : chaos.noise) emit(b, at);
+  last_activity_ = emit(complement, at + chaos.delay_us);
   phase_ = Phase::frame;
   got_ = 0;
 }
@@ -152,25 +160,30 @@ void Device::frame_complete(Micros at) {
   e.argument = argument;
 
   const Fault* fault = matching_fault(false, letter, argument);
-  if (fault != nullptr) {
-    current().fault += (current().fault.empty() ? "" : ",") + kind_name(*fault);
+  ChaosReply chaos;
+  if (fault == nullptr && chaos_) {
+    const Block info = block(kInfoAddress);
+    // What the device would answer, worked out without acting; chaos decides the rest.
+    chaos =
+        chaos_->reply(valid ? execute(letter, argument, false) : std::vector<std::uint8_t>{2, kNak},
+                      letter, {info[0], info[1], info[2]});
   }
-  if (fault != nullptr && fault->kind == FaultKind::hangup) {
-    phase_ = Phase::gone;
-    state_.hung_up = true;
-    out_.erase(
-        std::remove_if(out_.begin(), out_.end(), [at](const Emission& o) { return o.at > at; }),
-        out_.end());
+  const std::string mishap = fault != nullptr ? kind_name(*fault) : chaos.name;
+  if (!mishap.empty()) current().fault += (current().fault.empty() ? "" : ",") + mishap;
+  if ((fault != nullptr && fault->kind == FaultKind::hangup) || chaos.hangup) {
+    hang_up(at);
     return;
   }
 
   std::vector<std::uint8_t> reply;
   if (valid) {
-    reply = execute(letter, argument, fault == nullptr || command_still_acts(fault->kind));
+    reply =
+        execute(letter, argument, fault != nullptr ? command_still_acts(fault->kind) : chaos.acts);
   } else {
     violation(Violation::Kind::bad_frame, letter, argument);
     reply = {2, kNak};
   }
+  if (!chaos.name.empty()) reply = chaos.bytes;
   if (fault != nullptr) {
     switch (fault->kind) {
       case FaultKind::nak:
@@ -195,15 +208,25 @@ void Device::frame_complete(Micros at) {
     }
   }
   const Micros ready =
-      at + (fault != nullptr && fault->kind == FaultKind::slow ? Micros{fault->slow_ms} * 1000 : 0);
+      at +
+      (fault != nullptr && fault->kind == FaultKind::slow ? Micros{fault->slow_ms} * 1000 : 0) +
+      chaos.delay_us;
   Exchange& done = current();
-  done.reply_length = reply[0];
+  done.reply_length = reply.empty() ? -1 : reply[0];
   done.reply_sent = static_cast<int>(reply.size());
   done.status = reply.size() >= 2 ? reply[1] : -1;
   for (std::size_t i = 0; i < reply.size(); ++i) {
     const Micros sent = emit(reply[i], ready);
     if (i == 0) done.t_out = ms(sent - byte_us_);
   }
+}
+
+void Device::hang_up(Micros at) {
+  phase_ = Phase::gone;
+  state_.hung_up = true;
+  out_.erase(
+      std::remove_if(out_.begin(), out_.end(), [at](const Emission& o) { return o.at > at; }),
+      out_.end());
 }
 
 std::vector<std::uint8_t> Device::execute(int letter, std::uint32_t argument, bool act) {

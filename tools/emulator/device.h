@@ -19,10 +19,12 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "link/protocol.h"
+#include "tools/emulator/chaos.h"
 #include "tools/emulator/dump.h"
 #include "tools/emulator/fault.h"
 
@@ -49,6 +51,8 @@ struct DeviceConfig {
   bool silent_after_probe = false;               // no sync byte is ever answered
   std::vector<Fault> faults;                     // the first one that matches hits
   std::uint32_t baud = 0;                        // 8N1 wire time for every byte in and out; 0: none
+  // Random misbehaviour (chaos.h) wherever no fault above hits.
+  std::optional<Chaos> chaos;
 };
 
 // One byte for the host, and the time it has reached the host.
@@ -80,6 +84,7 @@ class Device {
 
   void idle_byte(std::uint8_t byte, Micros at);
   void frame_complete(Micros at);
+  void hang_up(Micros at);
   // The reply to the frame in frame_, for a valid frame: effects on memory included.
   std::vector<std::uint8_t> execute(int letter, std::uint32_t argument, bool act);
   const Fault* matching_fault(bool handshake, int letter, std::uint32_t argument) const;
@@ -103,6 +108,7 @@ class Device {
   bool module_area_erased_ = false;
   std::set<std::uint32_t> written_halves_;  // page * 2 + half, since the module area's erase
   std::deque<Emission> out_;
+  std::optional<ChaosSource> chaos_;
 };
 
 }  // namespace patu::emu
