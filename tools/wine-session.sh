@@ -1,0 +1,311 @@
+# shellcheck shell=bash
+# A session of pATU.exe under Wine, against the device emulator, driven as a person would:
+# a private X display, devices plugged into COM ports, real X key presses and clicks, and
+# what the windows show read back by wintext.exe. Sourced by the end-to-end tests, the demo
+# and the benchmark.
+#
+# Set before ws_begin: WS_EMULATOR (patu-emulator), WS_WINTEXT (wintext.exe, for the ws_*
+# functions that read window texts).
+#
+#   ws_begin WINE_DIR ARTIFACTS  WINE_DIR as for cmake/wine-run (its prefix and COM links);
+#                                ARTIFACTS receives logs, dumps, text snapshots, screenshots.
+#                                Registers ws_end on EXIT.
+#   ws_xvfb                      a private X display (DISPLAY is exported)
+#   ws_device NAME N [OPTS...]   the emulator plugged in as COM N, dumping to ARTIFACTS/NAME.dump
+#   ws_device_stop NAME          unplugs it; its dump is then complete
+#   ws_unplug N                  COM N cannot be opened
+#   ws_start PROGRAM [ARGS...]   starts a Windows program in the prefix
+#   ws_wait_exit SECONDS         waits for it to end; its status in WS_PROGRAM_STATUS
+#   ws_window TITLE [SECONDS]    prints the X window of the shown window titled exactly TITLE
+#   ws_gone TITLE [SECONDS]      waits until no window titled TITLE is shown
+#   ws_key XID KEY, ws_click XID X Y, ws_click_control TITLE CLASS TEXT
+#   ws_snapshot                  reads every window of pATU.exe into WS_TEXTS (a file)
+#   ws_records/ws_memo/ws_has/ws_progress  questions about the last snapshot
+#   ws_wait WHAT SECONDS CMD...  snapshots until CMD succeeds, or fails the session
+#   ws_check WHAT CMD...         CMD must succeed, or the session fails
+#   ws_shot NAME [XID]           a screenshot, ARTIFACTS/NAME.png
+#   ws_fail WHY                  prints what the windows show and the logs, exits 1
+#
+# Every wait polls a condition under a time-out; nothing waits a fixed time for a condition
+# that can be observed.
+
+WS_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WS_WINE_RUN=$WS_REPO/cmake/wine-run
+declare -gA WS_DEVICE_PID=()
+WS_PROGRAM_PID=
+WS_PROGRAM_STATUS=
+WS_XVFB_PID=
+WS_TEXTS=
+WS_SNAPSHOTS=0
+
+ws_begin() {
+  WS_WINE_DIR=$(realpath -m "$1")
+  WS_ART=$(realpath -m "$2")
+  mkdir -p "$WS_ART" "$WS_WINE_DIR/ports"
+  export WINEPREFIX=$WS_WINE_DIR/prefix WINEDEBUG=${WINEDEBUG:--all}
+  trap ws_end EXIT
+  trap 'exit 130' INT TERM
+  # A command that fails outside any test of it ends the session with its story told.
+  set -o errtrace
+  trap 'if [ "$BASH_SUBSHELL" -eq 0 ]; then ws_fail "failed: $BASH_COMMAND (line $LINENO)"; fi' ERR
+  ws_wine_stop  # what an earlier session of this prefix may have left running
+}
+
+# Ends every program of the prefix, and its wineserver.
+ws_wine_stop() {
+  [ -d "$WINEPREFIX" ] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
+}
+
+ws_end() {
+  local status=$? name
+  ws_wine_stop
+  if [ -n "$WS_PROGRAM_PID" ]; then
+    kill "$WS_PROGRAM_PID" 2>/dev/null || true
+    wait "$WS_PROGRAM_PID" 2>/dev/null || true
+  fi
+  for name in "${!WS_DEVICE_PID[@]}"; do ws_device_kill "$name"; done
+  if [ -n "$WS_XVFB_PID" ]; then
+    kill "$WS_XVFB_PID" 2>/dev/null || true
+    wait "$WS_XVFB_PID" 2>/dev/null || true
+    WS_XVFB_PID=
+  fi
+  exit "$status"
+}
+
+ws_xvfb() {
+  local number_file=$WS_ART/.display
+  rm -f "$number_file"
+  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$number_file" \
+    >"$WS_ART/xvfb.log" 2>&1 &
+  WS_XVFB_PID=$!
+  local deadline=$((SECONDS + 20))
+  until [ -s "$number_file" ]; do
+    kill -0 "$WS_XVFB_PID" 2>/dev/null || { cat "$WS_ART/xvfb.log" >&2; ws_fail "Xvfb did not start"; }
+    [ $SECONDS -lt $deadline ] || ws_fail "Xvfb gave no display number"
+    sleep 0.05
+  done
+  DISPLAY=:$(head -n1 "$number_file")
+  export DISPLAY
+}
+
+# True when DISPLAY names an X server that answers.
+ws_display_reachable() {
+  [ -n "${DISPLAY:-}" ] && timeout 10 xdpyinfo >/dev/null 2>&1
+}
+
+ws_device() {
+  local name=$1 n=$2
+  shift 2
+  local link=$WS_WINE_DIR/ports/com$n pty_file=$WS_ART/$name.pty
+  rm -f "$pty_file" "$WS_ART/$name.dump"
+  "$WS_EMULATOR" --link "$link" --dump "$WS_ART/$name.dump" --path-file "$pty_file" "$@" \
+    >"$WS_ART/$name.log" 2>&1 &
+  WS_DEVICE_PID[$name]=$!
+  local deadline=$((SECONDS + 20))
+  until [ -s "$pty_file" ] && [ "$(readlink "$link")" = "$(head -n1 "$pty_file")" ]; do
+    kill -0 "${WS_DEVICE_PID[$name]}" 2>/dev/null ||
+      { cat "$WS_ART/$name.log" >&2; ws_fail "device $name ended at start"; }
+    [ $SECONDS -lt $deadline ] || ws_fail "device $name never appeared as COM $n"
+    sleep 0.05
+  done
+}
+
+# SIGTERM: the emulator writes its dump and ends.
+ws_device_kill() {
+  local pid=${WS_DEVICE_PID[$1]:-}
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  unset "WS_DEVICE_PID[$1]"
+}
+
+ws_device_stop() {
+  ws_device_kill "$1"
+  [ "$(tail -n1 "$WS_ART/$1.dump" 2>/dev/null)" = end ] || ws_fail "device $1 left no complete dump"
+}
+
+ws_unplug() {
+  local link=$WS_WINE_DIR/ports/com$1
+  if [ -L "$link" ]; then rm -f "$link"; fi
+}
+
+ws_start() {
+  "$WS_WINE_RUN" "$WS_WINE_DIR" "$@" >"$WS_ART/program.log" 2>&1 &
+  WS_PROGRAM_PID=$!
+}
+
+ws_wait_exit() {
+  local deadline=$((SECONDS + $1))
+  while kill -0 "$WS_PROGRAM_PID" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+  WS_PROGRAM_STATUS=0
+  wait "$WS_PROGRAM_PID" || WS_PROGRAM_STATUS=$?
+  WS_PROGRAM_PID=
+}
+
+# The window's title as an anchored regular expression for xdotool.
+ws_title_regex() {
+  printf '^%s$' "$(sed 's/[][\\.*^$()+?{}|]/\\&/g' <<<"$1")"
+}
+
+# The shown X window titled TITLE, if any. A 1x1 window is the application's hidden owner,
+# which carries the application title as well.
+ws_find() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "$(ws_title_regex "$1")" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    if [ "$WIDTH" -gt 1 ] && [ "$HEIGHT" -gt 1 ]; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
+}
+
+ws_window() {
+  local deadline=$((SECONDS + ${2:-30}))
+  until ws_find "$1"; do
+    [ $SECONDS -lt $deadline ] || ws_fail "no window \"$1\" shown"
+    sleep 0.1
+  done
+}
+
+ws_gone() {
+  local deadline=$((SECONDS + ${2:-30}))
+  while ws_find "$1" >/dev/null; do
+    [ $SECONDS -lt $deadline ] || ws_fail "window \"$1\" still shown"
+    sleep 0.1
+  done
+}
+
+ws_key() {
+  timeout 10 xdotool windowfocus --sync "$1" key "$2" || ws_fail "could not press $2 in window $1"
+}
+
+ws_click() {
+  timeout 10 xdotool mousemove --window "$1" "$2" "$3" click 1 ||
+    ws_fail "could not click window $1 at $2,$3"
+}
+
+# Clicks the middle of a control of the window titled TITLE, as the last snapshot placed it.
+ws_click_control() {
+  local record rect x y w h
+  record=$(ws_records "$1" | awk -v c="$2" -v t="$3" '
+    /^control / { text = $0; sub(/.* text=/, "", text); if ($0 ~ (" class=" c " ") && text == t) { print; exit } }')
+  [ -n "$record" ] || ws_fail "no $2 \"$3\" in window \"$1\""
+  rect=$(sed 's/.* rect=\([^ ]*\).*/\1/' <<<"$record")
+  IFS=, read -r x y w h <<<"$rect"
+  ws_click "$(ws_window "$1" 5)" $((x + w / 2)) $((y + h / 2))
+}
+
+ws_snapshot() {
+  WS_SNAPSHOTS=$((WS_SNAPSHOTS + 1))
+  mkdir -p "$WS_ART/texts"
+  WS_TEXTS=$WS_ART/texts/$(printf %04d "$WS_SNAPSHOTS").txt
+  timeout 60 "$WS_WINE_RUN" "$WS_WINE_DIR" "$WS_WINTEXT" >"$WS_TEXTS" 2>/dev/null ||
+    ws_fail "wintext did not answer"
+}
+
+# The records of the shown top-level window titled TITLE in the last snapshot: its window
+# line, its controls and their further lines.
+ws_records() {
+  awk -v title="$1" '
+    /^window / {
+      inside = 0
+      t = $0; sub(/.* title=/, "", t)
+      r = $0; sub(/.* rect=/, "", r); sub(/ .*/, "", r); split(r, s, ",")
+      inside = (t == title && $0 ~ / visible=1 / && s[3] > 0 && s[4] > 0)
+    }
+    inside' "$WS_TEXTS"
+}
+
+# The lines of the multi-line text areas of that window.
+ws_memo() {
+  ws_records "$1" | awk '
+    /^control / { inside = / class=Edit /; if (inside) { t = $0; sub(/.* text=/, "", t); print t } }
+    /^\+ / { if (inside) print substr($0, 3) }'
+}
+
+# True when the window titled TITLE shows a control of CLASS whose text is exactly TEXT and
+# whose record holds every FLAG (such as enabled=0, focus=1).
+ws_has() {
+  local title=$1 class=$2 text=$3
+  shift 3
+  ws_records "$title" | awk -v c="$class" -v t="$text" -v flags="$*" '
+    /^control / {
+      x = $0; sub(/.* text=/, "", x)
+      if ($0 !~ (" class=" c " ") || x != t) next
+      n = split(flags, f, " "); ok = 1
+      for (i = 1; i <= n; ++i) if (index($0, " " f[i] " ") == 0) ok = 0
+      if (ok) found = 1
+    }
+    END { exit found ? 0 : 1 }'
+}
+
+# "POS MAX" of the window's progress bar.
+ws_progress() {
+  ws_records "$1" | sed -n 's/^control .* class=msctls_progress32 .* pos=\([0-9]*\) max=\([0-9]*\) .*/\1 \2/p'
+}
+
+# True when the window titled TITLE is shown and takes input.
+ws_enabled() {
+  ws_records "$1" | head -n1 | grep -q ' enabled=1 '
+}
+
+ws_wait() {
+  local what=$1 deadline=$((SECONDS + $2))
+  shift 2
+  while :; do
+    ws_snapshot
+    if "$@"; then
+      echo "seen: $what"
+      return 0
+    fi
+    [ $SECONDS -lt $deadline ] || ws_fail "timed out waiting for: $what"
+    sleep 0.2
+  done
+}
+
+ws_check() {
+  local what=$1
+  shift
+  "$@" || ws_fail "$what"
+  echo "ok: $what"
+}
+
+ws_shot() {
+  import -window "${2:-root}" "$WS_ART/$1.png" 2>/dev/null || echo "(no screenshot $1)" >&2
+}
+
+# The colour of one pixel of window XID, as RRGGBB.
+ws_pixel() {
+  import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null |
+    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | head -n1
+}
+
+ws_fail() {
+  trap - ERR
+  echo "FAIL: $*" >&2
+  if [ -n "${DISPLAY:-}" ] && [ -n "${WS_WINTEXT:-}" ] && [ -n "$WS_PROGRAM_PID" ]; then
+    WS_SNAPSHOTS=$((WS_SNAPSHOTS + 1))
+    WS_TEXTS=$WS_ART/texts/failure.txt
+    mkdir -p "$WS_ART/texts"
+    timeout 20 "$WS_WINE_RUN" "$WS_WINE_DIR" "$WS_WINTEXT" >"$WS_TEXTS" 2>/dev/null || true
+    echo "--- what the windows show (long texts cut):" >&2
+    awk '/^\+ / { if (++more[last] > 8) next } /^(window|control) / { last = NR } { print }' \
+      "$WS_TEXTS" >&2
+    ws_shot failure
+  fi
+  local log
+  for log in "$WS_ART"/*.log; do
+    [ -s "$log" ] || continue
+    echo "--- $(basename "$log"):" >&2
+    tail -n 20 "$log" >&2
+  done
+  echo "(artifacts: $WS_ART)" >&2
+  exit 1
+}
