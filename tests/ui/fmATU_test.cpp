@@ -1,0 +1,346 @@
+// The main window with its dialog and the update job, under a real window system.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/protocol.h"
+#include "package/lines.h"
+#include "package/loader.h"
+#include "tests/ui/driver.h"
+#include "ui/application.h"
+#include "ui/fmATU.h"
+#include "ui/fmMSG.h"
+#include "update/job.h"
+
+namespace patu::testing {
+namespace {
+
+// A port that never opens, and lets a test act while the job is opening it.
+class RecordingPort final : public SerialPort {
+ public:
+  std::vector<int> opened;
+  std::function<void()> on_open;
+
+  bool ABRE_PORTA(int porta) override {
+    opened.push_back(porta);
+    if (on_open) on_open();
+    return false;
+  }
+  void FECHA_PORTA() override {}
+  bool ESCREVE_PORTA(const std::uint8_t*, std::uint32_t, std::uint32_t& written) override {
+    written = 0;
+    return false;
+  }
+  bool LE_PORTA(std::uint32_t, std::uint8_t*, std::uint32_t& read) override {
+    read = 0;
+    return false;
+  }
+  void purge(Purge) override {}
+  bool PORTA_ABERTA() const override { return false; }
+};
+
+// A small valid package: three contents lines, one module, the first data line is 13 and
+// the end line 20, so the progress maximum is 20 - 13 + 10.
+std::vector<std::string> sample_package(const std::string& version = "21") {
+  return {"",
+          "08/08/2013",
+          "TESTE DE JANELA",
+          version,
+          "Fiat - v5.01",
+          "",
+          "Firmware Versão v5.21",
+          "*",
+          "8900",
+          "8A80",
+          "AA00",
+          "GM",
+          "*",
+          std::string(256, 'A'),
+          "*",
+          std::string(256, 'B'),
+          "*",
+          std::string(512, 'C'),
+          "*",
+          std::string(256, 'D'),
+          "FIM"};
+}
+
+// The program's objects, as start-up makes them, over a test package and port.
+struct Program {
+  explicit Program(std::vector<std::string> package) : lines(std::move(package)) {
+    fmATU.connect(fmMSG, job);
+  }
+  explicit Program(const PackageLines& package_lines) : shipped(&package_lines) {
+    fmATU.connect(fmMSG, job);
+  }
+  const PackageLines& source() const { return shipped ? *shipped : lines; }
+
+  // Shows the main window and lets its activation load the package.
+  void show() {
+    fmATU.Show();
+    app.ProcessMessages();
+  }
+
+  Application app{GetModuleHandleW(nullptr)};
+  LineTable lines{{}};
+  const PackageLines* shipped = nullptr;
+  PackageState state;
+  TfmATU fmATU{app, source(), state};
+  TfmMSG fmMSG{app};
+  RecordingPort port;
+  ManualClock clock;
+  Protocol link{port, clock};
+  UpdateJob job{port, link, source(), state, fmATU};
+};
+
+int progress_pos(const TfmATU& w) {
+  return static_cast<int>(SendMessageW(w.pbAND, PBM_GETPOS, 0, 0));
+}
+
+COLORREF pixel(HWND window) {
+  UpdateWindow(window);
+  HDC dc = GetDC(window);
+  const COLORREF color = GetPixel(dc, 3, 3);
+  ReleaseDC(window, dc);
+  return color;
+}
+
+TEST(MainWindow, ShowsTheLoadedPackage) {
+  Program p(sample_package());
+  // A bar left part-way from before is emptied by the load.
+  SendMessageW(p.fmATU.pbAND, PBM_SETRANGE32, 0, 100);
+  SendMessageW(p.fmATU.pbAND, PBM_SETPOS, 50, 0);
+  p.show();
+
+  EXPECT_TRUE(p.state.loaded);
+  EXPECT_EQ(p.state.LINHA_ATUAL, 13);
+  EXPECT_EQ(text_of(p.fmATU.lbDATA), "08/08/2013");
+  EXPECT_EQ(text_of(p.fmATU.lbATU), "TESTE DE JANELA");
+  EXPECT_EQ(edit_lines(p.fmATU.mmA),
+            (std::vector<std::string>{"Fiat - v5.01", "", "Firmware Versão v5.21"}));
+  EXPECT_EQ(p.fmATU.progress_max(), 17);
+  EXPECT_EQ(SendMessageW(p.fmATU.pbAND, PBM_GETRANGE, TRUE, 0), 0);
+  EXPECT_EQ(progress_pos(p.fmATU), 0);
+  EXPECT_EQ(text_of(p.fmATU.lbGG), "Atualização não executada");
+  EXPECT_EQ(text_of(p.fmATU.handle()), "Atualização Cartucho V2 (Vorn/Tasl.)");
+  EXPECT_EQ(text_of(GetWindow(p.fmATU.handle(), GW_OWNER)), "Atualização Cartucho VORN");
+
+  // Labels are as wide as their captions.
+  RECT label;
+  GetClientRect(p.fmATU.lbATU, &label);
+  RECT date;
+  GetClientRect(p.fmATU.lbDATA, &date);
+  EXPECT_GT(label.right, date.right);
+}
+
+TEST(MainWindow, TheShippedPackageFillsTheWindow) {
+  Program p(shipped_package());
+  p.show();
+  EXPECT_TRUE(p.state.loaded);
+  const std::vector<std::string> memo = edit_lines(p.fmATU.mmA);
+  ASSERT_EQ(memo.size(), 51u);
+  for (std::size_t i = 0; i < 30; ++i) EXPECT_FALSE(memo[i].empty()) << "memo line " << i;
+  for (std::size_t i = 30; i < 51; ++i) EXPECT_TRUE(memo[i].empty()) << "memo line " << i;
+  EXPECT_EQ(text_of(p.fmATU.lbDATA), "08/08/2013");
+  EXPECT_EQ(p.fmATU.progress_max(), 596);
+  EXPECT_EQ(p.state.LINHA_ATUAL, 78);
+}
+
+TEST(MainWindow, OnePortPanelIsYellowAndItsNumberIsTheChosenPort) {
+  Program p(sample_package());
+  p.show();
+  auto yellow = [&] {
+    std::vector<int> tags;
+    for (Panel* port : p.fmATU.LISTA_PORTAS) {
+      EXPECT_EQ(pixel(port->handle()), port->Color()) << "COM " << port->Tag << " as painted";
+      if (port->Color() == kYellow)
+        tags.push_back(port->Tag);
+      else
+        EXPECT_EQ(port->Color(), kWhite);
+    }
+    return tags;
+  };
+  ASSERT_EQ(p.fmATU.LISTA_PORTAS.size(), 6u);
+  EXPECT_EQ(yellow(), std::vector<int>{1});
+  EXPECT_EQ(p.fmATU.PORTA_COM(), 1);
+
+  click(p.fmATU.pnCOM4.handle());
+  EXPECT_EQ(yellow(), std::vector<int>{4});
+  EXPECT_EQ(p.fmATU.PORTA_COM(), 4);
+  click(p.fmATU.pnCOM4.handle());
+  EXPECT_EQ(yellow(), std::vector<int>{4});
+  EXPECT_EQ(p.fmATU.PORTA_COM(), 4);
+
+  click(p.fmATU.pnCOM6.handle());
+  EXPECT_EQ(yellow(), std::vector<int>{6});
+  EXPECT_EQ(p.fmATU.PORTA_COM(), 6);
+  EXPECT_EQ(text_of(p.fmATU.pnCOM6.handle()), "COM 6");
+}
+
+TEST(MainWindow, TabNeverLeavesAtualizaAndTheMemoTakesNoTyping) {
+  Program p(sample_package());
+  p.show();
+  EXPECT_EQ(GetFocus(), p.fmATU.btATUALIZA);
+  post_key(VK_TAB);
+  p.app.ProcessMessages();
+  EXPECT_EQ(GetFocus(), p.fmATU.btATUALIZA);
+
+  // From the memo (reached by a click) Tab goes back to the button.
+  SetFocus(p.fmATU.mmA);
+  const std::string before = text_of(p.fmATU.mmA);
+  post_key('X');
+  PostMessageW(p.fmATU.mmA, WM_CHAR, 'x', 1);
+  post_key(VK_DELETE);
+  p.app.ProcessMessages();
+  EXPECT_EQ(text_of(p.fmATU.mmA), before);
+  post_key(VK_TAB);
+  p.app.ProcessMessages();
+  EXPECT_EQ(GetFocus(), p.fmATU.btATUALIZA);
+}
+
+TEST(MainWindow, FixedFrameWithMinimiseOnlyCentredAtTheDesignedSize) {
+  Program p(sample_package());
+  const LONG style = GetWindowLongW(p.fmATU.handle(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  RECT client;
+  GetClientRect(p.fmATU.handle(), &client);
+  EXPECT_EQ(client.right, p.app.scale(349));
+  EXPECT_EQ(client.bottom, p.app.scale(508));
+  RECT r;
+  GetWindowRect(p.fmATU.handle(), &r);
+  EXPECT_NEAR((r.left + r.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+  EXPECT_NEAR((r.top + r.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+}
+
+TEST(MainWindow, AFailedLoadIsReportedAndAtualizaStartsNothing) {
+  Program p(sample_package("2x1"));
+  std::vector<std::string> reports;
+  std::vector<std::string> captions;
+  auto read_and_close = [&](HWND box) {
+    reports.push_back(box_text(box));
+    captions.push_back(text_of(box));
+    EXPECT_EQ(box_icon(box), LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_FALSE(IsWindowVisible(p.fmMSG.handle()));
+    press_box_ok(box);
+  };
+  {
+    ModalDriver driver;
+    driver.then(message_box(), read_and_close);
+    p.show();
+  }
+  EXPECT_FALSE(p.state.loaded);
+  EXPECT_EQ(text_of(p.fmATU.lbDATA), "08/08/2013") << "captions come before the version";
+  EXPECT_TRUE(edit_lines(p.fmATU.mmA).empty());
+  {
+    ModalDriver driver;
+    driver.then(message_box(), read_and_close);
+    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  }
+  const std::string error = "'2x1' is not a valid integer value";
+  EXPECT_EQ(reports, (std::vector<std::string>{error, error}));
+  EXPECT_EQ(captions, (std::vector<std::string>(2, "Atualização Cartucho VORN")));
+  EXPECT_TRUE(p.port.opened.empty());
+}
+
+TEST(MainWindow, ClosingTheDialogGivesTheFocusBackWithoutReloading) {
+  Program p(sample_package());
+  p.show();
+  p.state.LINHA_ATUAL = 999;  // a reload would put it back on 13
+  bool main_enabled = true;
+  ModalDriver driver;
+  driver.then(shown(p.fmMSG.handle()), [&](HWND) {
+    main_enabled = IsWindowEnabled(p.fmATU.handle());
+    press(p.fmMSG.Button2);
+  });
+  EXPECT_FALSE(p.fmATU.SHOW_MSG(0));
+  p.app.ProcessMessages();
+  EXPECT_FALSE(main_enabled);
+  EXPECT_TRUE(IsWindowEnabled(p.fmATU.handle()));
+  EXPECT_EQ(GetActiveWindow(), p.fmATU.handle());
+  EXPECT_EQ(GetFocus(), p.fmATU.btATUALIZA);
+  EXPECT_EQ(p.state.LINHA_ATUAL, 999);
+}
+
+TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
+  Program p(sample_package());
+  p.show();
+  click(p.fmATU.pnCOM4.handle());
+
+  Cursor cursor_in_job = Cursor::normal;
+  HCURSOR pointer_in_job = nullptr;
+  bool button_enabled = false;
+  p.port.on_open = [&] {
+    cursor_in_job = p.app.cursor();
+    pointer_in_job = GetCursor();
+    button_enabled = IsWindowEnabled(p.fmATU.btATUALIZA);
+    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // refused: no second prompt
+    click(p.fmATU.pnCOM2.handle());                    // counts from the next press
+  };
+  std::vector<std::string> titles;
+  ModalDriver driver;
+  driver
+      .then(shown(p.fmMSG.handle()),
+            [&](HWND dialog) {
+              titles.push_back(text_of(dialog));
+              press(p.fmMSG.Button1);
+            })
+      .then(shown(p.fmMSG.handle()), [&](HWND dialog) {
+        titles.push_back(text_of(dialog));
+        press(p.fmMSG.Button2);
+      });
+  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+
+  EXPECT_EQ(titles, (std::vector<std::string>{"Mensagem", "Erro de comunicação"}));
+  EXPECT_EQ(p.port.opened, std::vector<int>{4});
+  EXPECT_EQ(cursor_in_job, Cursor::hourglass);
+  EXPECT_EQ(pointer_in_job, LoadCursorW(nullptr, IDC_WAIT));
+  EXPECT_TRUE(button_enabled);
+  EXPECT_EQ(p.fmATU.PORTA_COM(), 2);
+  // Back to idle: nothing of the attempt stays.
+  EXPECT_EQ(p.app.cursor(), Cursor::normal);
+  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+  EXPECT_EQ(text_of(p.fmATU.lbGG), "Atualização não executada");
+  EXPECT_EQ(progress_pos(p.fmATU), 0);
+  EXPECT_FALSE(p.app.Terminated());
+  EXPECT_TRUE(p.state.loaded);
+}
+
+TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
+  Program p(sample_package());
+  p.show();
+  bool window_kept = false;
+  p.port.on_open = [&] {
+    SendMessageW(p.fmATU.handle(), WM_CLOSE, 0, 0);
+    window_kept = IsWindowVisible(p.fmATU.handle());
+  };
+  // Only the prompt is answered: message 1, shown after the close, closes by itself.
+  ModalDriver driver;
+  driver.then(shown(p.fmMSG.handle()), [&](HWND) { press(p.fmMSG.Button1); });
+  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+
+  EXPECT_TRUE(window_kept);
+  EXPECT_EQ(p.port.opened, std::vector<int>{1});
+  EXPECT_TRUE(p.app.Terminated());
+  EXPECT_EQ(p.app.cursor(), Cursor::normal);
+}
+
+TEST(MainWindow, RunShowsTheProgramAndEndsWhenTheMainWindowCloses) {
+  Program p(sample_package());
+  PostMessageW(p.fmATU.handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(p.app.Run(p.fmATU), 0);
+  EXPECT_TRUE(IsWindowVisible(p.fmATU.handle()));
+  EXPECT_TRUE(IsWindowVisible(p.app.handle())) << "the owner carries the taskbar button";
+}
+
+}  // namespace
+}  // namespace patu::testing

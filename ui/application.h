@@ -1,0 +1,78 @@
+#pragma once
+// The application object: the hidden window that carries the application title (so it is
+// the text of the program's taskbar button) and owns every form, the event loop, the
+// request to end, and the screen-wide mouse pointer.
+//
+// Owning the forms by one hidden window keeps a single taskbar button, titled with the
+// application title while the main window carries its own caption; minimising the main
+// window minimises that owner, which hides and restores the forms together.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "update/window.h"
+
+namespace patu {
+
+class Form;
+
+inline constexpr std::string_view kApplicationTitle = "Atualização Cartucho VORN";
+
+class Application {
+ public:
+  // Creates the hidden owner window; the program's first step after the toolkit is ready.
+  explicit Application(HINSTANCE instance);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  HINSTANCE instance() const { return instance_; }
+  // The owner of every form.
+  HWND handle() const { return handle_; }
+  const std::wstring& title() const { return title_; }
+  // The screen's pixels per inch, and design pixels (96 per inch) scaled to it.
+  int dpi() const { return dpi_; }
+  int scale(int design) const;
+
+  // Shows `main` (its show and activation events run) and serves events until Terminate.
+  // Returns the program's exit code.
+  int Run(Form& main);
+  // Waits for one message and handles it; a quit message counts as Terminate.
+  void HandleMessage();
+  // Handles every message already waiting, then returns. May re-enter any handler.
+  void ProcessMessages();
+  // The request to end: the event loop stops once the handler that asked has returned, and
+  // a modal form that is open or opens afterwards closes at once with no answer.
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  // Hides every form with the owner, leaving only the taskbar button.
+  void Minimize();
+
+  // The screen-wide pointer: set at once, and kept over the program's windows.
+  void set_cursor(Cursor cursor);
+  Cursor cursor() const { return cursor_; }
+  // For WM_SETCURSOR in the program's windows: true when it set the screen-wide pointer,
+  // false when the window should show its own.
+  bool apply_cursor() const;
+
+  // A plain modal message box with an OK button, captioned with the application title.
+  void message_box(HWND owner, std::string_view text, UINT icon = 0) const;
+
+ private:
+  static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // Dialog keys for the program's forms: true when the message was consumed.
+  bool translate(MSG& msg) const;
+  void dispatch(MSG& msg);
+
+  HINSTANCE instance_;
+  HWND handle_ = nullptr;
+  HWND main_ = nullptr;
+  std::wstring title_;
+  int dpi_ = 96;
+  bool terminated_ = false;
+  Cursor cursor_ = Cursor::normal;
+};
+
+}  // namespace patu
