@@ -49,7 +49,6 @@ bool is_form(HWND hwnd) {
 
 void set_label(HWND label, std::string_view text) {
   const std::wstring wide = widen(text);
-  SetWindowTextW(label, wide.c_str());
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
   SIZE size{};
@@ -58,8 +57,12 @@ void set_label(HWND label, std::string_view text) {
   GetTextMetricsW(dc, &metrics);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
+  // Sized first and then painted whole: a label that paints its new caption at once would
+  // otherwise leave it clipped to the old size.
   SetWindowPos(label, nullptr, 0, 0, size.cx, metrics.tmHeight,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowTextW(label, wide.c_str());
+  InvalidateRect(label, nullptr, TRUE);
 }
 
 std::string window_text(HWND hwnd) {

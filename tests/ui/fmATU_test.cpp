@@ -17,6 +17,7 @@
 #include "ui/application.h"
 #include "ui/fmATU.h"
 #include "ui/fmMSG.h"
+#include "ui/wide.h"
 #include "update/job.h"
 
 namespace patu::testing {
@@ -110,6 +111,50 @@ COLORREF pixel(HWND window) {
   const COLORREF color = GetPixel(dc, 3, 3);
   ReleaseDC(window, dc);
   return color;
+}
+
+// Whether `label` shows its caption exactly as drawn whole in `text` on `back`.
+bool shows_its_caption(HWND label, COLORREF text, COLORREF back) {
+  RECT r;
+  GetClientRect(label, &r);
+  HDC screen = GetDC(label);
+  HDC drawn = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+  HGDIOBJ old_bitmap = SelectObject(drawn, bitmap);
+  HBRUSH brush = CreateSolidBrush(back);
+  FillRect(drawn, &r, brush);
+  HGDIOBJ old_font =
+      SelectObject(drawn, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  SetTextColor(drawn, text);
+  SetBkColor(drawn, back);
+  const std::wstring caption = widen(text_of(label));
+  DrawTextW(drawn, caption.c_str(), -1, &r, DT_LEFT | DT_NOPREFIX | DT_WORDBREAK | DT_EXPANDTABS);
+  bool same = true;
+  for (int y = 0; y < r.bottom && same; ++y) {
+    for (int x = 0; x < r.right && same; ++x)
+      same = GetPixel(screen, x, y) == GetPixel(drawn, x, y);
+  }
+  SelectObject(drawn, old_font);
+  SelectObject(drawn, old_bitmap);
+  DeleteObject(brush);
+  DeleteObject(bitmap);
+  DeleteDC(drawn);
+  ReleaseDC(label, screen);
+  return same;
+}
+
+TEST(MainWindow, TheStatusLineShowsEachTextWhole) {
+  Program p(sample_package());
+  p.show();
+  const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+  const COLORREF back = GetSysColor(COLOR_BTNFACE);
+  for (const char* status : {"Atualização em andamento....330A1BFF", "Atualização concluída!",
+                             "Atualização não concluída!"}) {
+    p.fmATU.set_status(status);
+    p.app.ProcessMessages();
+    EXPECT_EQ(text_of(p.fmATU.lbGG), status);
+    EXPECT_TRUE(shows_its_caption(p.fmATU.lbGG, text, back)) << status;
+  }
 }
 
 TEST(MainWindow, ShowsTheLoadedPackage) {
