@@ -55,91 +55,50 @@ const Expected kIncompatible{4,
                               "aparelho por incompatibilidade de versões."}};
 const Expected kDone{7, "Mensagem", true, false, {"Atualização concluída com sucesso!!"}};
 
-// What the dialog showed while it was open.
-struct Seen {
-  std::string title;
-  bool ok = false;
-  bool cancel = false;
-  Lines lines;
-  HWND focus = nullptr;
-};
-
 class MessageDialog : public ::testing::Test {
  protected:
-  Seen look() const {
-    return {text_of(fmMSG.handle()), IsWindowEnabled(fmMSG.Button1) != FALSE,
-            IsWindowEnabled(fmMSG.Button2) != FALSE, edit_lines(fmMSG.Memo1), GetFocus()};
-  }
-
-  // Shows `code`, records what shows, and closes the dialog with `button`.
-  bool show(int code, Seen& seen, HWND button) {
-    ModalDriver driver;
-    driver.then(shown(fmMSG.handle()), [&](HWND) {
-      seen = look();
-      press(button);
-    });
-    return fmMSG.SHOW_MSG(code);
-  }
-
-  void expect_shows(const Seen& seen, const Expected& e) {
-    EXPECT_EQ(seen.title, e.title);
-    EXPECT_EQ(seen.ok, e.ok);
-    EXPECT_EQ(seen.cancel, e.cancel);
-    EXPECT_EQ(seen.lines, e.lines);
-  }
-
   Application app{GetModuleHandleW(nullptr)};
   TfmMSG fmMSG{app};
 };
 
-TEST_F(MessageDialog, EachCodeShowsItsTitleButtonsAndLinesAndAnswersByItsButton) {
-  for (const Expected* e : {&kPrompt, &kPortError, &kNoDevice, &kIncompatible, &kDone}) {
-    SCOPED_TRACE("code " + std::to_string(e->code));
-    Seen seen;
-    // The one button a code leaves (OK where both are enabled).
-    HWND button = e->ok ? fmMSG.Button1 : fmMSG.Button2;
-    const bool answer = show(e->code, seen, button);
-    expect_shows(seen, *e);
-    EXPECT_EQ(seen.focus, button) << "the focus is on the first enabled button";
-    EXPECT_EQ(answer, e->ok);
-    EXPECT_EQ(fmMSG.Tag, e->code);
+// One dialog through a run of messages: each showing sets its code's title and buttons anew
+// (or, outside the catalogue, keeps them and shows no text), rebuilds the text, puts the
+// focus on the first enabled button and answers by the button pressed.
+TEST_F(MessageDialog, EachShowingShowsItsCodeAndAnswersByTheButtonPressed) {
+  const Expected kOutside{5, kDone.title, kDone.ok, kDone.cancel, {}};
+  struct Step {
+    const Expected& shows;
+    bool press_ok;
+  };
+  const Step steps[] = {{kPrompt, true},     {kPrompt, false},       {kNoDevice, false},
+                        {kPortError, false}, {kIncompatible, false}, {kIncompatible, false},
+                        {kDone, true},       {kOutside, true}};
+  for (const Step& step : steps) {
+    const Expected& e = step.shows;
+    SCOPED_TRACE("code " + std::to_string(e.code));
+    std::string title;
+    bool ok = false, cancel = false;
+    Lines lines;
+    HWND focus = nullptr;
+    HWND button = step.press_ok ? fmMSG.Button1 : fmMSG.Button2;
+    ModalDriver driver;
+    driver.then(shown(fmMSG.handle()), [&](HWND dialog) {
+      title = text_of(dialog);
+      ok = IsWindowEnabled(fmMSG.Button1);
+      cancel = IsWindowEnabled(fmMSG.Button2);
+      lines = edit_lines(fmMSG.Memo1);
+      focus = GetFocus();
+      press(button);
+    });
+    EXPECT_EQ(fmMSG.SHOW_MSG(e.code), step.press_ok);
+    EXPECT_EQ(title, e.title);
+    EXPECT_EQ(ok, e.ok);
+    EXPECT_EQ(cancel, e.cancel);
+    EXPECT_EQ(lines, e.lines);
+    EXPECT_EQ(focus, e.ok ? fmMSG.Button1 : fmMSG.Button2);
+    EXPECT_EQ(fmMSG.Tag, e.code);
     EXPECT_FALSE(IsWindowVisible(fmMSG.handle()));
   }
-}
-
-TEST_F(MessageDialog, CancelarOnThePromptAnswersFalse) {
-  Seen seen;
-  EXPECT_FALSE(show(0, seen, fmMSG.Button2));
-  expect_shows(seen, kPrompt);
-}
-
-TEST_F(MessageDialog, TheSameCodeTwiceShowsItsLinesOnce) {
-  Seen first, second;
-  show(4, first, fmMSG.Button2);
-  show(4, second, fmMSG.Button2);
-  expect_shows(first, kIncompatible);
-  expect_shows(second, kIncompatible);
-}
-
-TEST_F(MessageDialog, ACodeKeepsNothingOfThePreviousOne) {
-  Seen seen;
-  show(0, seen, fmMSG.Button1);
-  show(3, seen, fmMSG.Button2);
-  expect_shows(seen, kNoDevice);
-  EXPECT_EQ(seen.focus, fmMSG.Button2);
-  show(7, seen, fmMSG.Button1);
-  expect_shows(seen, kDone);
-}
-
-TEST_F(MessageDialog, ACodeOutsideTheCatalogueKeepsTitleAndButtonsAndShowsNoText) {
-  Seen seen;
-  show(4, seen, fmMSG.Button2);
-  EXPECT_FALSE(show(5, seen, fmMSG.Button2));
-  EXPECT_EQ(seen.title, kIncompatible.title);
-  EXPECT_FALSE(seen.ok);
-  EXPECT_TRUE(seen.cancel);
-  EXPECT_TRUE(seen.lines.empty());
-  EXPECT_EQ(fmMSG.Tag, 5);
 }
 
 TEST_F(MessageDialog, ACloseRequestAnswersFalseEvenWhereOnlyOkIsEnabled) {
