@@ -1,6 +1,6 @@
 // wintext: what a running program's windows show, for end-to-end runs that judge the program
 // by its windows as a person would.
-//   wintext [IMAGE]        IMAGE: the program's file name (default pATU.exe), any case
+//   wintext [--repaint] [IMAGE]   IMAGE: the program's file name (default pATU.exe), any case
 // Prints, in UTF-8, one record per line, for every top-level window of every process of that
 // image and then for each of its descendant controls:
 //   window <hwnd> class=<class> visible=0|1 enabled=0|1 rect=<x>,<y>,<w>,<h> title=<text>
@@ -11,13 +11,17 @@
 // control's rect is relative to its top-level window's client area. pos and max belong to
 // progress bars. Texts are read with WM_GETTEXT, which the program answers whenever it
 // handles its messages; a program busy for longer than a few seconds reads "?busy".
+// --repaint first asks for every window of the program to be painted afresh, whole, so that
+// what the screen then shows can be set against what it showed before.
 // Exit status 0, also when no window was found (nothing printed); 2 on a usage error.
 
-#include <commctrl.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -154,13 +158,19 @@ BOOL CALLBACK collect(HWND hwnd, LPARAM param) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc > 2) {
-    emit("usage: wintext [IMAGE]");
+  int next = 1;
+  const bool repaint = argc > 1 && std::wstring_view(argv[1]) == L"--repaint";
+  if (repaint) ++next;
+  if (argc - next > 1) {
+    emit("usage: wintext [--repaint] [IMAGE]");
     return 2;
   }
-  Search search{argc == 2 ? argv[1] : L"pATU.exe", {}};
+  Search search{next < argc ? argv[next] : L"pATU.exe", {}};
   EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
   for (HWND top : search.windows) {
+    if (repaint) {
+      RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    }
     RECT client{};
     GetClientRect(top, &client);
     MapWindowPoints(top, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
