@@ -19,12 +19,19 @@
 #   ws_window TITLE [SECONDS]    prints the X window of the shown window titled exactly TITLE
 #   ws_gone TITLE [SECONDS]      waits until no window titled TITLE is shown
 #   ws_key XID KEY, ws_click XID X Y, ws_click_control TITLE CLASS TEXT
+#   ws_paint_current NAME TITLE CLASS TEXT  the control on screen is freshly painted
 #   ws_snapshot                  reads every window of pATU.exe into WS_TEXTS (a file)
 #   ws_records/ws_memo/ws_has/ws_progress  questions about the last snapshot
 #   ws_wait WHAT SECONDS CMD...  snapshots until CMD succeeds, or fails the session
 #   ws_check WHAT CMD...         CMD must succeed, or the session fails
+#   ws_expect WHAT CMD...        the same, but the session goes on (WS_FAILURES counts)
 #   ws_shot NAME [XID]           a screenshot, ARTIFACTS/NAME.png
 #   ws_fail WHY                  prints what the windows show and the logs, exits 1
+# and, for pATU.exe as a person sees it:
+#   ws_patu_start EXE            starts it and waits for its window, the package shown
+#   ws_press_atualiza            presses "Atualiza" and waits for the prompt
+#   ws_answer TITLE BUTTON       closes a dialog with one of its buttons
+#   ws_dialog_shows, ws_main_idle  what the windows show, for ws_wait and ws_check
 #
 # Every wait polls a condition under a time-out; nothing waits a fixed time for a condition
 # that can be observed.
@@ -37,6 +44,7 @@ WS_PROGRAM_STATUS=
 WS_XVFB_PID=
 WS_TEXTS=
 WS_SNAPSHOTS=0
+WS_FAILURES=0
 
 ws_begin() {
   WS_WINE_DIR=$(realpath -m "$1")
@@ -191,15 +199,43 @@ ws_click() {
     ws_fail "could not click window $1 at $2,$3"
 }
 
-# Clicks the middle of a control of the window titled TITLE, as the last snapshot placed it.
-ws_click_control() {
-  local record rect x y w h
+# "X Y W H" of a control of the window titled TITLE, as the last snapshot placed it.
+ws_control_rect() {
+  local record
   record=$(ws_records "$1" | awk -v c="$2" -v t="$3" '
     /^control / { text = $0; sub(/.* text=/, "", text); if ($0 ~ (" class=" c " ") && text == t) { print; exit } }')
-  [ -n "$record" ] || ws_fail "no $2 \"$3\" in window \"$1\""
-  rect=$(sed 's/.* rect=\([^ ]*\).*/\1/' <<<"$record")
-  IFS=, read -r x y w h <<<"$rect"
+  [ -n "$record" ] || return 1
+  sed 's/.* rect=\([^ ]*\).*/\1/' <<<"$record" | tr , ' '
+}
+
+# Clicks the middle of a control of the window titled TITLE.
+ws_click_control() {
+  local x y w h
+  read -r x y w h < <(ws_control_rect "$@") || ws_fail "no $2 \"$3\" in window \"$1\""
   ws_click "$(ws_window "$1" 5)" $((x + w / 2)) $((y + h / 2))
+}
+
+# True when a control of the window titled TITLE shows on screen what the program draws when
+# asked to paint it afresh: a control changed or resized without being redrawn fails. The
+# two pictures are kept as ARTIFACTS/NAME-before.png and NAME-after.png.
+ws_paint_current() {
+  local name=$1 id x y w h crop before after
+  shift
+  id=$(ws_find "$1") || return 1
+  read -r x y w h < <(ws_control_rect "$@") || return 1
+  crop=${w}x${h}+$x+$y
+  before=$(import -window "$id" -crop "$crop" -depth 8 rgb:- | md5sum)
+  import -window "$id" -crop "$crop" "$WS_ART/$name-before.png"
+  timeout 60 "$WS_WINE_RUN" "$WS_WINE_DIR" "$WS_WINTEXT" --repaint >/dev/null 2>&1 || return 1
+  # The program paints when it next handles its messages; a job does so several times a second.
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    sleep 0.2
+    after=$(import -window "$id" -crop "$crop" -depth 8 rgb:- | md5sum)
+    if [ "$after" != "$before" ]; then
+      import -window "$id" -crop "$crop" "$WS_ART/$name-after.png"
+      return 1
+    fi
+  done
 }
 
 ws_snapshot() {
@@ -277,6 +313,19 @@ ws_check() {
   echo "ok: $what"
 }
 
+# Like ws_check, but the session goes on: a failure is told at once and counted in
+# WS_FAILURES, for checks whose failure leaves the rest of a run worth judging.
+ws_expect() {
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAIL: $what" >&2
+    WS_FAILURES=$((WS_FAILURES + 1))
+  fi
+}
+
 ws_shot() {
   import -window "${2:-root}" "$WS_ART/$1.png" 2>/dev/null || echo "(no screenshot $1)" >&2
 }
@@ -308,4 +357,54 @@ ws_fail() {
   done
   echo "(artifacts: $WS_ART)" >&2
   exit 1
+}
+
+# --- pATU.exe as a person sees it ---------------------------------------------------------
+
+WS_MAIN="Atualização Cartucho V2 (Vorn/Tasl.)"
+WS_APP="Atualização Cartucho VORN"
+WS_IDLE="Atualização não executada"
+WS_PROMPT_LINES=(
+  "Para iniciar a atualização deste cartucho, coloque-o"
+  "em MODO DE ATUALIZAÇÃO e pressione OK para"
+  "iniciar o procedimento."
+  ""
+  "MODO DE ATUALIZAÇÃO: ligue o aparelho com as"
+  "duas setas pressionadas (<- e ->)."
+)
+WS_DONE_LINES=("Atualização concluída com sucesso!!")
+
+# ws_dialog_shows TITLE OK CANCEL LINES...: the message dialog titled TITLE is up, the main
+# window waits for it, it shows exactly LINES, and "OK" and "Cancelar" are enabled (1) or
+# not (0) as given.
+ws_dialog_shows() {
+  local title=$1 ok=$2 cancel=$3
+  shift 3
+  ws_has "$title" Button OK "enabled=$ok" && ws_has "$title" Button Cancelar "enabled=$cancel" &&
+    [ "$(ws_memo "$title")" = "$(printf '%s\n' "$@")" ] && ! ws_enabled "$WS_MAIN"
+}
+
+# ws_main_idle STATUS: the main window takes input, no message dialog is up, and the status
+# line reads STATUS.
+ws_main_idle() {
+  ws_enabled "$WS_MAIN" && ws_has "$WS_MAIN" Static "$1" && ! ws_find Mensagem >/dev/null &&
+    ! ws_find "Erro de comunicação" >/dev/null && ! ws_find "Incompatibilidade de Versão" >/dev/null
+}
+
+ws_patu_start() {
+  ws_start "$1"
+  ws_window "$WS_MAIN" 120 >/dev/null
+  ws_wait "the package shown and the status line idle" 30 ws_main_idle "$WS_IDLE"
+}
+
+# "Atualiza" holds the focus whenever the main window is active: a space presses it.
+ws_press_atualiza() {
+  ws_key "$(ws_window "$WS_MAIN")" space
+  ws_wait "the prompt (message 0)" 30 ws_dialog_shows Mensagem 1 1 "${WS_PROMPT_LINES[@]}"
+}
+
+# By mouse, as a person would; waits until the dialog is gone.
+ws_answer() {
+  ws_click_control "$1" Button "$2"
+  ws_gone "$1"
 }

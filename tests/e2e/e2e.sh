@@ -19,66 +19,31 @@ rm -rf "$art"
 ws_begin "$PATU_E2E_WINE" "$art"
 ws_xvfb
 
-main="Atualização Cartucho V2 (Vorn/Tasl.)"
-app="Atualização Cartucho VORN"
-prompt_lines=(
-  "Para iniciar a atualização deste cartucho, coloque-o"
-  "em MODO DE ATUALIZAÇÃO e pressione OK para"
-  "iniciar o procedimento."
-  ""
-  "MODO DE ATUALIZAÇÃO: ligue o aparelho com as"
-  "duas setas pressionadas (<- e ->)."
-)
+main=$WS_MAIN
+app=$WS_APP
+idle=$WS_IDLE
 port_lines=(
   "Não foi possível abrir a porta serial definida para"
   "a comunicação com o aparelho. Verifique se a porta"
   "está correta ou se ela não está sendo utilizada por"
   "outro software."
 )
+no_device_lines=(
+  "Não foi possível comunicar com o aparelho."
+  "Verifique:"
+  ""
+  "1. Se o aparelho está alimentado corretamente"
+  "2. Se a conexão com o computador está correta"
+  "3. Se a porta serial foi definida corretamente."
+)
 version_lines=(
   "Esta atualização não pode ser executada neste"
   "aparelho por incompatibilidade de versões."
 )
-idle="Atualização não executada"
 failed_box="A atualização não foi concluída. Coloque o aparelho novamente em MODO DE ATUALIZAÇÃO e repita o procedimento."
-
-# --- what a person sees -------------------------------------------------------------------
-
-# The message dialog titled TITLE is up with exactly these lines, "OK" and "Cancelar" in
-# the given enabled states (1/0).
-dialog_shows() {
-  local title=$1 ok=$2 cancel=$3
-  shift 3
-  ws_has "$title" Button OK "enabled=$ok" && ws_has "$title" Button Cancelar "enabled=$cancel" &&
-    [ "$(ws_memo "$title")" = "$(printf '%s\n' "$@")" ] && ! ws_enabled "$main"
-}
-
-# The main window takes input again, no dialog is up and the status line reads TEXT.
-main_idle() {
-  ws_enabled "$main" && ws_has "$main" Static "$1" && ! ws_find Mensagem >/dev/null &&
-    ! ws_find "Erro de comunicação" >/dev/null && ! ws_find "Incompatibilidade de Versão" >/dev/null
-}
 
 progress_at() {
   [ "$(ws_progress "$main")" = "$1" ]
-}
-
-# Presses "Atualiza" with the keyboard (it holds the focus) and waits for the prompt.
-press_atualiza() {
-  ws_key "$(ws_window "$main")" space
-  ws_wait "the prompt (message 0)" 30 dialog_shows Mensagem 1 1 "${prompt_lines[@]}"
-}
-
-# Answers the dialog titled TITLE with one of its buttons, by mouse, and waits until it is gone.
-answer() {
-  ws_click_control "$1" Button "$2"
-  ws_gone "$1"
-}
-
-start_patu() {
-  ws_start "$PATU_EXE"
-  ws_window "$main" 120 >/dev/null
-  ws_wait "the package shown and the status line idle" 30 main_idle "$idle"
 }
 
 ends_with_status_0() {
@@ -107,22 +72,24 @@ device_untouched() {
 # with a second press of "Atualiza" while it runs.
 full_update() {
   ws_device idle-device 1
-  start_patu
+  ws_patu_start "$PATU_EXE"
   ws_shot main-window "$(ws_window "$main")"
 
-  press_atualiza
-  ws_shot prompt
-  answer Mensagem Cancelar
-  ws_wait "the window idle after the cancelled prompt" 10 main_idle "$idle"
+  ws_press_atualiza
+  ws_shot dialog-0 "$(ws_window Mensagem)"
+  ws_answer Mensagem Cancelar
+  ws_wait "the window idle after the cancelled prompt" 10 ws_main_idle "$idle"
   ws_check "the bar stays at its start" progress_at "0 596"
   ws_device_stop idle-device
   ws_check "a cancelled prompt sends nothing to the device" [ -z "$(exchanges idle-device)" ]
 
   ws_device device 1
-  press_atualiza
-  answer Mensagem OK
+  ws_press_atualiza
+  ws_answer Mensagem OK
   ws_wait "the status line naming the device" 60 ws_has "$main" Static "Atualização em andamento....330A1BFF"
-  ws_shot running
+  ws_shot running "$(ws_window "$main")"
+  ws_expect "the status line on screen is what a fresh paint shows" \
+    ws_paint_current status-line "$main" Static "Atualização em andamento....330A1BFF"
 
   # A second press while the job runs, with the keyboard and with the mouse: no prompt may
   # come up, the job goes on.
@@ -138,11 +105,12 @@ full_update() {
   echo "ok: no second prompt during the job"
   ws_wait "the bar moving on" 30 eval '[ "$(ws_progress "$main" | cut -d" " -f1)" -gt "$start_pos" ]'
 
-  ws_wait "message 7" 600 dialog_shows Mensagem 1 0 "Atualização concluída com sucesso!!"
+  ws_wait "message 7" 600 ws_dialog_shows Mensagem 1 0 "${WS_DONE_LINES[@]}"
   ws_check "the status line reports the end" ws_has "$main" Static "Atualização concluída!"
   ws_check "the bar is full" progress_at "596 596"
-  ws_shot message-7
-  answer Mensagem OK
+  ws_shot dialog-7 "$(ws_window Mensagem)"
+  ws_shot done
+  ws_answer Mensagem OK
   ws_check "pATU.exe ends with status 0 after message 7" ends_with_status_0
 
   ws_device_stop device
@@ -156,22 +124,23 @@ full_update() {
   ws_check "'G' comes last" [ "$(exchanges device | tail -n1 | field letter)" = G ]
 }
 
-# COM 1 not there, then COM 3 chosen by a click: a device of another version, then a device
-# that does not answer the probe. Closing the window ends the program.
+# COM 1 not there, then COM 3 chosen by a click: a device of another version, a device that
+# does not answer the probe, one that answers nothing but the probe. Closing the window ends
+# the program.
 port_choice() {
   ws_unplug 1
   ws_device other-version 3 --sync85-only
-  start_patu
+  ws_patu_start "$PATU_EXE"
   local w
   w=$(ws_window "$main")
 
-  press_atualiza
-  answer Mensagem OK
-  ws_wait "message 1" 30 dialog_shows "Erro de comunicação" 0 1 "${port_lines[@]}"
+  ws_press_atualiza
+  ws_answer Mensagem OK
+  ws_wait "message 1" 30 ws_dialog_shows "Erro de comunicação" 0 1 "${port_lines[@]}"
   ws_check "\"Cancelar\" has the focus" ws_has "Erro de comunicação" Button Cancelar focus=1
-  ws_shot message-1
-  answer "Erro de comunicação" Cancelar
-  ws_wait "the window idle after message 1" 10 main_idle "$idle"
+  ws_shot dialog-1 "$(ws_window "Erro de comunicação")"
+  ws_answer "Erro de comunicação" Cancelar
+  ws_wait "the window idle after message 1" 10 ws_main_idle "$idle"
 
   ws_click_control "$main" pATU.Panel "COM 3"
   ws_snapshot
@@ -183,12 +152,12 @@ port_choice() {
      [ "$(ws_pixel "$w" $((${com1%%,*} + 3)) $(($(cut -d, -f2 <<<"$com1") + 3)))" = FFFFFF ]'
   ws_shot com3-chosen "$w"
 
-  press_atualiza
-  answer Mensagem OK
-  ws_wait "message 4" 30 dialog_shows "Incompatibilidade de Versão" 0 1 "${version_lines[@]}"
-  ws_shot message-4
-  answer "Incompatibilidade de Versão" Cancelar
-  ws_wait "the window idle after message 4" 10 main_idle "$idle"
+  ws_press_atualiza
+  ws_answer Mensagem OK
+  ws_wait "message 4" 30 ws_dialog_shows "Incompatibilidade de Versão" 0 1 "${version_lines[@]}"
+  ws_shot dialog-4 "$(ws_window "Incompatibilidade de Versão")"
+  ws_answer "Incompatibilidade de Versão" Cancelar
+  ws_wait "the window idle after message 4" 10 ws_main_idle "$idle"
   ws_device_stop other-version
   ws_check "the other version saw the probe, 0x86 ignored, one 'D' with 0x85" \
     [ "$(exchanges other-version | sed -E 's/ t(_[a-z]+)?=[0-9-]+//g; s/ (n|frame|rx|reply|sent|noise)=[^ ]*//g')" = \
@@ -197,15 +166,28 @@ port_choice() {
   ws_check "nothing written to the other version" device_untouched other-version
 
   ws_device mute 3 --probe-answer ''
-  press_atualiza
-  answer Mensagem OK
+  ws_press_atualiza
+  ws_answer Mensagem OK
   ws_wait "message 4 for a device that does not answer" 30 \
-    dialog_shows "Incompatibilidade de Versão" 0 1 "${version_lines[@]}"
-  answer "Incompatibilidade de Versão" Cancelar
-  ws_wait "the window idle after message 4" 10 main_idle "$idle"
+    ws_dialog_shows "Incompatibilidade de Versão" 0 1 "${version_lines[@]}"
+  ws_answer "Incompatibilidade de Versão" Cancelar
+  ws_wait "the window idle after message 4" 10 ws_main_idle "$idle"
   ws_device_stop mute
   ws_check "the mute device saw the probe only" \
     [ "$(exchanges mute | sed -E 's/ t(_[a-z]+)?=[0-9-]+//g')" = 'probe answer=-' ]
+
+  ws_device deaf 3 --silent-after-probe
+  ws_press_atualiza
+  ws_answer Mensagem OK
+  ws_wait "message 3 for a device that answers the probe only" 30 \
+    ws_dialog_shows "Erro de comunicação" 0 1 "${no_device_lines[@]}"
+  ws_shot dialog-3 "$(ws_window "Erro de comunicação")"
+  ws_answer "Erro de comunicação" Cancelar
+  ws_wait "the window idle after message 3" 10 ws_main_idle "$idle"
+  ws_device_stop deaf
+  ws_check "the deaf device saw the probe, then 0x86 and 0x85 went unanswered" \
+    [ "$(exchanges deaf | sed -E 's/ t(_[a-z]+)?=[0-9-]+//g')" = \
+      "$(printf '%s\n' 'probe answer=54' 'ignored byte=86' 'ignored byte=85')" ]
 
   ws_key "$w" alt+F4
   ws_check "closing the window ends pATU.exe with status 0" ends_with_status_0
@@ -215,14 +197,15 @@ port_choice() {
 # with the pages before it written and the info block as it was.
 nak_mid_module() {
   ws_device device 1 --fault nak@F:0064
-  start_patu
-  press_atualiza
-  answer Mensagem OK
+  ws_patu_start "$PATU_EXE"
+  ws_press_atualiza
+  ws_answer Mensagem OK
   ws_wait "the failure message box" 300 ws_has "$app" Static "$failed_box"
   ws_check "the status line reports the failure" ws_has "$main" Static "Atualização não concluída!"
   ws_check "no message 7" eval '! ws_find Mensagem >/dev/null'
   ws_check "the bar stays short of full" eval '[ "$(ws_progress "$main" | cut -d" " -f1)" -lt 596 ]'
-  ws_shot failure-box
+  ws_shot failure-box "$(ws_window "$app")"
+  ws_shot failed
   ws_key "$(ws_window "$app")" space
   ws_check "pATU.exe ends with status 0 after the box" ends_with_status_0
 
@@ -250,4 +233,8 @@ case "$scenario" in
   full_update | port_choice | nak_mid_module) "$scenario" ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
+if [ "$WS_FAILURES" -gt 0 ]; then
+  echo "FAIL: $scenario: $WS_FAILURES check(s) failed (artifacts: $art)" >&2
+  exit 1
+fi
 echo "PASS: $scenario (artifacts: $art)"
