@@ -193,7 +193,7 @@ TEST(FaultMatrix, EveryCommandPointUnderEveryFaultEndsAsTheRulesSay) {
 
       const Effect effect = point.command.letter == 'D' ? f.on_read : f.on_other;
       const Outcome expected = expected_outcome(point.command.stage, effect);
-      const Outcome seen = run.outcome();
+      const Outcome seen = outcome_of(run);
       if (seen != expected) {
         ADD_FAILURE() << cell << ": shows \"" << name(seen) << "\", the rules give \""
                       << name(expected) << "\"";

@@ -11,16 +11,13 @@
 #include "link/protocol.h"
 #include "package/lines.h"
 #include "package/loader.h"
-#include "tests/support/recording_window.h"
+#include "tests/support/job_rig.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/emulated_port.h"
 #include "tools/emulator/image_check.h"
 #include "update/job.h"
 
 namespace patu::testing {
-
-// The lines of the package built into the program.
-const std::vector<std::string>& shipped_text();
 
 // Where a command stands in the update.
 enum class Stage {
@@ -65,57 +62,8 @@ Outcome outcome_of(const RecordingWindow& window, const std::string& serial);
 // the reply, the wait for its length byte, and the rest of a 255-byte reply byte by byte.
 inline constexpr std::uint32_t kLongestExchangeMs = 5100 + 50 + 80 + 5100 + 100 * 254;
 
-// A port that notes when it was opened and closed and when each command began (the
-// protocol empties the output queue first thing in every command), in virtual time.
-class WatchedPort final : public SerialPort {
- public:
-  WatchedPort(SerialPort& port, Clock& clock) : port_(port), clock_(clock) {}
-
-  int opens = 0;
-  int closes = 0;
-  // Ticks of every open, command start and close, in order.
-  std::vector<std::uint32_t> marks;
-  // The longest time between two consecutive marks.
-  std::uint32_t longest_gap() const;
-
-  bool ABRE_PORTA(int porta) override;
-  void FECHA_PORTA() override;
-  bool ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t count,
-                     std::uint32_t& written) override {
-    return port_.ESCREVE_PORTA(bytes, count, written);
-  }
-  bool LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::uint32_t& read) override {
-    return port_.LE_PORTA(count, buffer, read);
-  }
-  void purge(Purge queue) override;
-  bool PORTA_ABERTA() const override { return port_.PORTA_ABERTA(); }
-
- private:
-  SerialPort& port_;
-  Clock& clock_;
-};
-
-// One program's worth of state around the job, the device on port 1, the package loaded.
-struct JobRun {
-  JobRun(emu::DeviceConfig config, const std::vector<std::string>& package);
-  void press() { job.btATUALIZAClick(); }
-  const emu::Dump& dump() const { return device.state(); }
-  Outcome outcome() const { return outcome_of(window, job.NUM_SERIE); }
-
-  emu::Device device;
-  ManualClock clock;
-  emu::EmulatedPort emulated{device, clock};
-  WatchedPort port{emulated, clock};
-  Protocol link{port, clock};
-  LineTable lines;
-  PackageState state;
-  LoadResult loaded;
-  RecordingWindow window;
-  UpdateJob job{port, link, lines, state, window};
-};
-
-// Commands of the device's log that were framed commands, in order.
-std::vector<const emu::Exchange*> commands(const emu::Dump& dump);
+// How a run ended, as its window showed it.
+inline Outcome outcome_of(const JobRun& run) { return outcome_of(run.window, run.job.NUM_SERIE); }
 
 // The device holds what it held before the run: its own info block and nothing else, no
 // page, no erase, not finalized. One line per difference.

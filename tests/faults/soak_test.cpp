@@ -120,7 +120,7 @@ TEST(Soak, AThousandRunsAgainstAChaoticDeviceEndAsTheJobDefines) {
     run.press();
 
     const emu::Dump& dump = run.dump();
-    const Outcome outcome = run.outcome();
+    const Outcome outcome = outcome_of(run);
     ++outcomes[name(outcome)];
     for (const emu::Exchange* e : commands(dump)) {
       if (!e->fault.empty()) ++mishaps[e->fault.substr(0, e->fault.find_first_of("=,"))];

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "link/serial_posix.h"
 #include "package/loader.h"
 #include "tests/support/emulator_process.h"
+#include "tests/support/job_rig.h"
 #include "tests/support/recording_window.h"
 #include "tools/emulator/image_check.h"
 #include "update/job.h"
@@ -17,10 +15,7 @@ namespace patu {
 namespace {
 
 TEST(UpdateJobOnAPty, ShippedPackageLeavesTheExpectedImage) {
-  std::ifstream in(PATU_PACKAGE_FILE);
-  std::stringstream file;
-  file << in.rdbuf();
-  const std::vector<std::string> text = split_package_text(file.str());
+  const std::vector<std::string>& text = testing::shipped_text();
 
   testing::EmulatorProcess device;
   ASSERT_TRUE(device.start_device({"--serial", "00C0DE"})) << device.stderr_text();

@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "package/loader.h"
-#include "tests/support/recording_window.h"
+#include "tests/support/job_rig.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/emulated_port.h"
 #include "tools/emulator/image_check.h"
@@ -19,17 +17,12 @@
 namespace patu {
 namespace {
 
-using emu::Device;
 using emu::DeviceConfig;
 using emu::Exchange;
+using testing::commands;
+using testing::JobRun;
 using testing::RecordingWindow;
-
-std::vector<std::string> shipped_lines() {
-  std::ifstream in(PATU_PACKAGE_FILE);
-  std::stringstream text;
-  text << in.rdbuf();
-  return split_package_text(text.str());
-}
+using testing::shipped_text;
 
 // A small valid package: `groups` gives the page count of each module.
 std::vector<std::string> small_package(const std::vector<int>& groups) {
@@ -61,42 +54,12 @@ std::vector<std::string> small_package(const std::vector<int>& groups) {
   return p;
 }
 
-std::vector<const Exchange*> commands(const emu::Dump& dump) {
-  std::vector<const Exchange*> out;
-  for (const Exchange& e : dump.log) {
-    if (e.kind == Exchange::Kind::command) out.push_back(&e);
-  }
-  return out;
-}
-
 // Commands that changed or would have changed the device's memory.
 int writes(const emu::Dump& dump) {
   int n = 0;
   for (const Exchange* e : commands(dump)) n += e->letter != 'D';
   return n;
 }
-
-// One program's worth of state around the job, with the device on port 1.
-struct Rig {
-  explicit Rig(DeviceConfig config = {}, std::vector<std::string> package = shipped_lines())
-      : text(std::move(package)), device(std::move(config)), lines(text) {
-    loaded = load_package(lines, state);
-    window = RecordingWindow(loaded.pbAND_max.value_or(0));
-  }
-  void press() { job.btATUALIZAClick(); }
-  const emu::Dump& dump() const { return device.state(); }
-
-  std::vector<std::string> text;
-  Device device;
-  ManualClock clock;
-  emu::EmulatedPort port{device, clock};
-  Protocol link{port, clock};
-  LineTable lines;
-  PackageState state;
-  LoadResult loaded;
-  RecordingWindow window;
-  UpdateJob job{port, link, lines, state, window};
-};
 
 DeviceConfig with_fault(const std::string& fault) {
   DeviceConfig config;
@@ -113,7 +76,7 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
   config.info[4] = 0x12;
   config.info[5] = 0xFF;
   const Block initial = config.info;
-  Rig rig(config);
+  JobRun rig(config, shipped_text());
   ASSERT_EQ(rig.loaded.pbAND_max, 596);
   rig.press();
 
@@ -132,7 +95,7 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
   EXPECT_EQ(rig.job.NUM_SERIE, "330A1BFF");
   EXPECT_EQ(rig.state.LINHA_ATUAL, 663);  // left on the info tail line
 
-  EXPECT_EQ(emu::image_differences(emu::expected_image(rig.text, initial), rig.dump()),
+  EXPECT_EQ(emu::image_differences(emu::expected_image(shipped_text(), initial), rig.dump()),
             std::vector<std::string>{});
   const Block info = rig.device.block(0x8000);
   const std::vector<int> starts{0,   61,  108, 145, 188, 235, 280, 295, 316,
@@ -200,7 +163,7 @@ TEST(UpdateJob, OutcomesBeforeTheUpdateWriteNothingAndKeepTheProgramRunning) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig(c.config);
+    JobRun rig(c.config, shipped_text());
     rig.window.porta = c.porta;
     rig.window.answer_prompt = c.answer;
     rig.window.position = 40;
@@ -223,14 +186,14 @@ TEST(UpdateJob, OutcomesBeforeTheUpdateWriteNothingAndKeepTheProgramRunning) {
 TEST(UpdateJob, IdentificationResultsLeaveTheSyncByteAndSerialAsFound) {
   DeviceConfig other_version;
   other_version.sync85_only = true;
-  Rig v85(other_version);
+  JobRun v85(other_version, shipped_text());
   v85.press();
   EXPECT_EQ(v85.link.BYTE_SINC, 0x85);
   EXPECT_EQ(v85.job.NUM_SERIE, "330A1BFF");
 
   DeviceConfig mute;
   mute.silent_after_probe = true;
-  Rig none(mute);
+  JobRun none(mute, shipped_text());
   none.press();
   EXPECT_EQ(none.link.BYTE_SINC, 0x85);
   EXPECT_EQ(none.job.NUM_SERIE, "");
@@ -249,7 +212,7 @@ TEST(UpdateJob, IdentificationResultsLeaveTheSyncByteAndSerialAsFound) {
 
 TEST(UpdateJob, ProbeThatCannotBeWrittenGivesMessage3AndClosesThePort) {
   // The device hangs up at its first command, so a second attempt finds a dead line.
-  Rig rig(with_fault("hangup@#1"));
+  JobRun rig(with_fault("hangup@#1"), shipped_text());
   rig.press();
   ASSERT_TRUE(rig.device.hung_up());
   rig.window.messages.clear();
@@ -262,7 +225,7 @@ TEST(UpdateJob, ProbeThatCannotBeWrittenGivesMessage3AndClosesThePort) {
 }
 
 TEST(UpdateJob, SecondReadingThatFailsEndsSilentlyWithNothingWritten) {
-  Rig rig(with_fault("len0@D#2"));
+  JobRun rig(with_fault("len0@D#2"), shipped_text());
   rig.press();
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt}));
   EXPECT_TRUE(rig.window.boxes.empty());
@@ -273,7 +236,7 @@ TEST(UpdateJob, SecondReadingThatFailsEndsSilentlyWithNothingWritten) {
 }
 
 TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
-  Rig rig;
+  JobRun rig({}, shipped_text());
   // Between identification and the update, another device takes the first one's place:
   // its info block carries another serial number.
   bool swapped = false;
@@ -299,7 +262,7 @@ TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
 
 // A failure after the first write: no success shown, the failure said, the bar left where
 // it stood, the program ends.
-void expect_failure_report(const Rig& rig, int position) {
+void expect_failure_report(const JobRun& rig, int position) {
   const RecordingWindow& w = rig.window;
   EXPECT_EQ(w.messages, (std::vector<int>{kMsgPrompt}));
   EXPECT_EQ(w.status, "Atualização não concluída!");
@@ -314,13 +277,13 @@ void expect_failure_report(const Rig& rig, int position) {
 TEST(UpdateJob, NakInTheMiddleOfAModuleKeepsEarlierPagesAndTheOldInfoBlock) {
   DeviceConfig config = with_fault("nak@F:0064");  // page 100, inside the third module
   const Block initial = config.info;
-  Rig rig(config);
+  JobRun rig(config, shipped_text());
   rig.press();
   expect_failure_report(rig, 1 + 56 + 1 + 100);
   const auto& pages = rig.dump().pages;
   EXPECT_EQ(pages.size(), 100u);
   EXPECT_FALSE(pages.contains(100));
-  const auto image = emu::expected_image(rig.text, initial);
+  const auto image = emu::expected_image(shipped_text(), initial);
   for (const auto& [number, page] : pages) EXPECT_EQ(page, image.pages.at(number)) << number;
   EXPECT_EQ(rig.device.block(0x8000), initial);
   // The second half of the failed page was never sent.
@@ -330,7 +293,7 @@ TEST(UpdateJob, NakInTheMiddleOfAModuleKeepsEarlierPagesAndTheOldInfoBlock) {
 TEST(UpdateJob, FirmwareBlockFailureStopsBeforeTheModules) {
   DeviceConfig config = with_fault("nak@E#4");  // the erase of the fourth block (0x8A80)
   const Block initial = config.info;
-  Rig rig(config);
+  JobRun rig(config, shipped_text());
   rig.press();
   expect_failure_report(rig, 1 + 3);
   EXPECT_TRUE(rig.dump().pages.empty());
@@ -342,7 +305,7 @@ TEST(UpdateJob, InfoBlockOrFinalCommandFailureIsReportedNotCelebrated) {
   for (const char* fault :
        {"nak@W:8000", "nak@E:8000", "nak@G", "silence@#1135", "silence@#1136"}) {
     SCOPED_TRACE(fault);
-    Rig rig(with_fault(fault));
+    JobRun rig(with_fault(fault), shipped_text());
     rig.press();
     expect_failure_report(rig, 1 + 56 + 1 + 509);
     EXPECT_EQ(rig.dump().pages.size(), 509u);
@@ -350,7 +313,7 @@ TEST(UpdateJob, InfoBlockOrFinalCommandFailureIsReportedNotCelebrated) {
 }
 
 TEST(UpdateJob, FailedModuleAreaEraseDoesNotStopTheUpdate) {
-  Rig rig(with_fault("nak@E:AA00"));
+  JobRun rig(with_fault("nak@E:AA00"), shipped_text());
   rig.press();
   EXPECT_EQ(rig.dump().pages.size(), 509u);
   EXPECT_TRUE(rig.dump().finalized);
@@ -360,7 +323,8 @@ TEST(UpdateJob, FailedModuleAreaEraseDoesNotStopTheUpdate) {
 TEST(UpdateJob, EmptyModuleGroupSharesTheNextModulesStartPage) {
   DeviceConfig config;
   config.module_area = 0x4000;  // as the small package names it
-  Rig rig(config, small_package({2, 0, 3}));
+  const std::vector<std::string> package = small_package({2, 0, 3});
+  JobRun rig(config, package);
   ASSERT_TRUE(rig.state.loaded) << rig.loaded.error;
   rig.press();
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgDone}));
@@ -370,12 +334,12 @@ TEST(UpdateJob, EmptyModuleGroupSharesTheNextModulesStartPage) {
             (std::vector<int>{0, 2, 2, 5}));
   EXPECT_EQ(info[26], 0xFF);
   EXPECT_EQ(rig.dump().pages.size(), 5u);
-  EXPECT_EQ(emu::image_differences(emu::expected_image(rig.text, emu::default_info()), rig.dump()),
+  EXPECT_EQ(emu::image_differences(emu::expected_image(package, emu::default_info()), rig.dump()),
             std::vector<std::string>{});
 }
 
 TEST(UpdateJob, PressDuringAJobOrWithoutAPackageStartsNothing) {
-  Rig rig;
+  JobRun rig({}, shipped_text());
   int presses = 0;
   rig.window.on_process = [&] {
     if (presses++ < 3) rig.job.btATUALIZAClick();
@@ -390,7 +354,7 @@ TEST(UpdateJob, PressDuringAJobOrWithoutAPackageStartsNothing) {
   rig.press();
   EXPECT_TRUE(rig.window.messages.empty());
 
-  Rig unloaded(
+  JobRun unloaded(
       {}, {"", "x", "y", "not a number", "*", "0000", "0000", "0000", "*", "*", "*", "FF", "FIM"});
   EXPECT_FALSE(unloaded.state.loaded);
   unloaded.press();
