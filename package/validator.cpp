@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "package/hex.h"
 #include "package/layout.h"
 #include "package/lines.h"
 
@@ -15,6 +16,9 @@ constexpr std::size_t kMaxLineUnits = 1023;
 constexpr std::size_t kBlockLineChars = 256;
 constexpr std::size_t kPageLineChars = 512;
 constexpr std::size_t kInfoTailChars = 256;
+constexpr std::uint32_t kBlockBytes = 128;
+constexpr std::uint32_t kAddressSpace = 0x10000;
+constexpr std::uint32_t kInfoBlock = 0x8000;
 
 // The line's length in UTF-16 code units, or nothing when it is not well-formed UTF-8.
 std::optional<std::size_t> utf16_units(std::string_view text) {
@@ -133,10 +137,20 @@ std::vector<PackageBreach> validate_package(const std::vector<std::string>& line
         }
       }
     }
-    for (const LineRun& section : layout.sections) {
-      for (std::uint32_t n = section.first; n < section.marker; ++n) {
+    for (std::size_t s = 0; s < layout.sections.size(); ++s) {
+      const LineRun& section = layout.sections[s];
+      // Blocks are addressed in 16 bits and the info block is written last: a block past the
+      // top would land at the bottom, one on the info block would be overwritten by it.
+      std::uint32_t address =
+          static_cast<std::uint32_t>(HEX_PARA_INT(lines[*layout.contents_marker + 1 + s]));
+      for (std::uint32_t n = section.first; n < section.marker; ++n, address += kBlockBytes) {
         if (!data_line(lines[n], kBlockLineChars)) {
           breach(n, "a block line holds at most 256 upper-case hex digits, in pairs");
+        }
+        if (address + kBlockBytes > kAddressSpace) {
+          breach(n, "this firmware block would lie past device address FFFF");
+        } else if (address < kInfoBlock + kBlockBytes && address + kBlockBytes > kInfoBlock) {
+          breach(n, "this firmware block would overlap the info block at device address 8000");
         }
       }
     }

@@ -28,8 +28,8 @@ TEST(Validator, AcceptsAValidPackage) {
   edges.contents = {};
   edges.codes = {};
   edges.groups = {};
-  edges.sections = {{}, {"", "00", testing::block(8)}};  // short lines fill with 0xFF
-  edges.addresses = {"0000", "FFFF", "0ABC"};
+  edges.sections = {{testing::block(9)}, {"", "00", testing::block(8)}};  // short: 0xFF fill
+  edges.addresses = {"7F80", "FE80", "0ABC"};  // right below the info block, up to the top
   std::vector<std::string> lines = edges.lines();
   lines.push_back("");  // empty lines after the end line are no text
   EXPECT_EQ(describe(validate_package(lines)), "");
@@ -79,6 +79,8 @@ const Broken kBroken[] = {
     {"block too long", [](auto& l) { l[18] += "00"; }, 18, "block line"},
     {"block lower case", [](auto& l) { l[15][0] = 'a'; }, 15, "block line"},
     {"block odd length", [](auto& l) { l[16].pop_back(); }, 16, "block line"},
+    {"block past the top", [](auto& l) { l[8] = "FF80"; }, 16, "past device address FFFF"},
+    {"block on the info block", [](auto& l) { l[8] = "7F80"; }, 16, "overlap the info block"},
     {"page too long", [](auto& l) { l[24] += "00"; }, 24, "page line"},
     {"page not hex", [](auto& l) { l[20][100] = 'G'; }, 20, "page line"},
     {"info tail short", [](auto& l) { l[26].resize(254); }, 26, "info tail line"},
