@@ -18,7 +18,7 @@
 #   ws_wait_exit SECONDS         waits for it to end; its status in WS_PROGRAM_STATUS
 #   ws_window TITLE [SECONDS]    prints the X window of the shown window titled exactly TITLE
 #   ws_gone TITLE [SECONDS]      waits until no window titled TITLE is shown
-#   ws_key XID KEY, ws_click XID X Y, ws_click_control TITLE CLASS TEXT
+#   ws_key XID KEY, ws_click_control TITLE CLASS TEXT, ws_pixel TITLE CLASS TEXT DX DY
 #   ws_paint_current NAME TITLE CLASS TEXT  the control on screen is freshly painted
 #   ws_snapshot                  reads every window of pATU.exe into WS_TEXTS (a file)
 #   ws_records/ws_memo/ws_has/ws_progress  questions about the last snapshot
@@ -57,6 +57,20 @@ ws_begin() {
   set -o errtrace
   trap 'if [ "$BASH_SUBSHELL" -eq 0 ]; then ws_fail "failed: $BASH_COMMAND (line $LINENO)"; fi' ERR
   ws_wine_stop  # what an earlier session of this prefix may have left running
+  ws_frames
+}
+
+# With no window manager, Wine draws the windows' frames and title bars itself, their
+# buttons in the Marlett font: windows and screenshots then look as they do on Windows.
+ws_frames() {
+  [ -f "$WINEPREFIX/.patu-frames" ] && return 0
+  "$WS_WINE_RUN" "$WS_WINE_DIR" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    >/dev/null 2>&1 || ws_fail "could not set up the Wine prefix $WINEPREFIX"
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
+  ws_wine_stop
+  touch "$WINEPREFIX/.patu-frames"
 }
 
 # Ends every program of the prefix, and its wineserver.
@@ -194,45 +208,54 @@ ws_key() {
   timeout 10 xdotool windowfocus --sync "$1" key "$2" || ws_fail "could not press $2 in window $1"
 }
 
-ws_click() {
-  timeout 10 xdotool mousemove --window "$1" "$2" "$3" click 1 ||
-    ws_fail "could not click window $1 at $2,$3"
-}
-
-# "X Y W H" of a control of the window titled TITLE, as the last snapshot placed it.
+# "X Y W H" of a control of the window titled TITLE on the screen, as the last snapshot
+# placed it (the window's client area plus the control's place in it).
 ws_control_rect() {
-  local record
-  record=$(ws_records "$1" | awk -v c="$2" -v t="$3" '
-    /^control / { text = $0; sub(/.* text=/, "", text); if ($0 ~ (" class=" c " ") && text == t) { print; exit } }')
-  [ -n "$record" ] || return 1
-  sed 's/.* rect=\([^ ]*\).*/\1/' <<<"$record" | tr , ' '
+  ws_records "$1" | awk -v c="$2" -v t="$3" '
+    function rect(line, r) { sub(/.* rect=/, "", line); sub(/ .*/, "", line); split(line, r, ",") }
+    /^window / { rect($0, w) }
+    /^control / {
+      text = $0; sub(/.* text=/, "", text)
+      if ($0 ~ (" class=" c " ") && text == t) {
+        rect($0, r); print w[1] + r[1], w[2] + r[2], r[3], r[4]; found = 1; exit
+      }
+    }
+    END { exit found ? 0 : 1 }'
 }
 
 # Clicks the middle of a control of the window titled TITLE.
 ws_click_control() {
   local x y w h
   read -r x y w h < <(ws_control_rect "$@") || ws_fail "no $2 \"$3\" in window \"$1\""
-  ws_click "$(ws_window "$1" 5)" $((x + w / 2)) $((y + h / 2))
+  timeout 10 xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1 ||
+    ws_fail "could not click $2 \"$3\" in window \"$1\""
+}
+
+# ws_pixel TITLE CLASS TEXT DX DY: the colour, as RRGGBB, of the pixel DX, DY into a control.
+ws_pixel() {
+  local x y w h
+  read -r x y w h < <(ws_control_rect "$1" "$2" "$3") || return 1
+  import -window root -crop "1x1+$((x + $4))+$((y + $5))" -depth 8 txt:- 2>/dev/null |
+    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | head -n1
 }
 
 # True when a control of the window titled TITLE shows on screen what the program draws when
 # asked to paint it afresh: a control changed or resized without being redrawn fails. The
 # two pictures are kept as ARTIFACTS/NAME-before.png and NAME-after.png.
 ws_paint_current() {
-  local name=$1 id x y w h crop before after
+  local name=$1 x y w h crop before after
   shift
-  id=$(ws_find "$1") || return 1
   read -r x y w h < <(ws_control_rect "$@") || return 1
   crop=${w}x${h}+$x+$y
-  before=$(import -window "$id" -crop "$crop" -depth 8 rgb:- | md5sum)
-  import -window "$id" -crop "$crop" "$WS_ART/$name-before.png"
+  before=$(import -window root -crop "$crop" -depth 8 rgb:- | md5sum)
+  import -window root -crop "$crop" "$WS_ART/$name-before.png"
   timeout 60 "$WS_WINE_RUN" "$WS_WINE_DIR" "$WS_WINTEXT" --repaint >/dev/null 2>&1 || return 1
   # The program paints when it next handles its messages; a job does so several times a second.
   for _ in 1 2 3 4 5 6 7 8 9 10; do
     sleep 0.2
-    after=$(import -window "$id" -crop "$crop" -depth 8 rgb:- | md5sum)
+    after=$(import -window root -crop "$crop" -depth 8 rgb:- | md5sum)
     if [ "$after" != "$before" ]; then
-      import -window "$id" -crop "$crop" "$WS_ART/$name-after.png"
+      import -window root -crop "$crop" "$WS_ART/$name-after.png"
       return 1
     fi
   done
@@ -328,12 +351,6 @@ ws_expect() {
 
 ws_shot() {
   import -window "${2:-root}" "$WS_ART/$1.png" 2>/dev/null || echo "(no screenshot $1)" >&2
-}
-
-# The colour of one pixel of window XID, as RRGGBB.
-ws_pixel() {
-  import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null |
-    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | head -n1
 }
 
 ws_fail() {

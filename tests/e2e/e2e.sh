@@ -143,13 +143,9 @@ port_choice() {
   ws_wait "the window idle after message 1" 10 ws_main_idle "$idle"
 
   ws_click_control "$main" pATU.Panel "COM 3"
-  ws_snapshot
-  local com1 com3
-  com1=$(ws_records "$main" | awk '/ text=COM 1$/ { sub(/.* rect=/, ""); sub(/ .*/, ""); print }')
-  com3=$(ws_records "$main" | awk '/ text=COM 3$/ { sub(/.* rect=/, ""); sub(/ .*/, ""); print }')
   ws_wait "COM 3 marked yellow, COM 1 white" 10 eval \
-    '[ "$(ws_pixel "$w" $((${com3%%,*} + 3)) $(($(cut -d, -f2 <<<"$com3") + 3)))" = FFFF00 ] &&
-     [ "$(ws_pixel "$w" $((${com1%%,*} + 3)) $(($(cut -d, -f2 <<<"$com1") + 3)))" = FFFFFF ]'
+    '[ "$(ws_pixel "$main" pATU.Panel "COM 3" 3 3)" = FFFF00 ] &&
+     [ "$(ws_pixel "$main" pATU.Panel "COM 1" 3 3)" = FFFFFF ]'
   ws_shot com3-chosen "$w"
 
   ws_press_atualiza
