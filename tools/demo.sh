@@ -68,9 +68,12 @@ fi
 
 ws_device_stop device
 echo "What the device received: $(grep -c '^cmd ' "$out/device.dump") commands."
-if "$image_check" "$repo/resources/pacote.txt" "$out/device.dump"; then
+if "$image_check" "$repo/resources/pacote.txt" "$out/device.dump" >"$out/image-check.log"; then
+  cat "$out/image-check.log"
   echo "Outcome: the device holds the complete update."
 else
+  head -n 6 "$out/image-check.log"
+  [ "$(wc -l <"$out/image-check.log")" -le 6 ] || echo "  ... (all of them: $out/image-check.log)"
   echo "Outcome: the device does NOT hold the complete update (dump: $out/device.dump)."
   exit 1
 fi
