@@ -23,23 +23,32 @@ void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUS
   RegisterClassExW(&wc);
 }
 
-// The object behind a window of ours, stored when the window is created.
+}  // namespace
+
 template <typename T>
-T* owner_of(HWND hwnd, UINT msg, LPARAM lp) {
+LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // The object is stored with the window at its creation; it keeps the window's handle from
+  // the first message to the last.
   if (msg == WM_NCCREATE) {
     SetWindowLongPtrW(
         hwnd, GWLP_USERDATA,
         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
   }
-  return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  T* self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCCREATE) self->handle_ = hwnd;
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->handle_ = nullptr;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  return self->handle_message(msg, wp, lp);
 }
 
-}  // namespace
-
 void register_form_classes(HINSTANCE instance) {
-  register_class(instance, kFormClass, Form::window_proc,
+  register_class(instance, kFormClass, route_message<Form>,
                  reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  register_class(instance, kPanelClass, Panel::window_proc, nullptr);
+  register_class(instance, kPanelClass, route_message<Panel>, nullptr);
 }
 
 bool is_form(HWND hwnd) {
@@ -189,18 +198,6 @@ LRESULT Form::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(handle_, msg, wp, lp);
 }
 
-LRESULT CALLBACK Form::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  Form* self = owner_of<Form>(hwnd, msg, lp);
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCCREATE) self->handle_ = hwnd;
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->handle_ = nullptr;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->handle_message(msg, wp, lp);
-}
-
 // --- Panel ---
 
 Panel::~Panel() {
@@ -296,18 +293,6 @@ LRESULT Panel::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
       break;
   }
   return DefWindowProcW(handle_, msg, wp, lp);
-}
-
-LRESULT CALLBACK Panel::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  Panel* self = owner_of<Panel>(hwnd, msg, lp);
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCCREATE) self->handle_ = hwnd;
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->handle_ = nullptr;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->handle_message(msg, wp, lp);
 }
 
 }  // namespace patu

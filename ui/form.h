@@ -28,6 +28,10 @@ struct Bounds {
 
 // Registers the window classes of forms and panels once per process.
 void register_form_classes(HINSTANCE instance);
+// The window procedure of forms (T = Form) and panels (T = Panel): hands each message to the
+// object behind the window.
+template <typename T>
+LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // Whether `hwnd` is one of the program's forms (they get dialog-style keyboard navigation).
 bool is_form(HWND hwnd);
 
@@ -68,12 +72,11 @@ class Form {
   void destroy();
 
  private:
-  friend void register_form_classes(HINSTANCE instance);
+  friend LRESULT CALLBACK route_message<Form>(HWND, UINT, WPARAM, LPARAM);
   struct Colors {
     COLORREF text;
     COLORREF back;
   };
-  static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   HBRUSH brush(COLORREF color);
   void restore_focus();
 
@@ -112,8 +115,7 @@ class Panel {
   bool hand_cursor = false;
 
  private:
-  friend void register_form_classes(HINSTANCE instance);
-  static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend LRESULT CALLBACK route_message<Panel>(HWND, UINT, WPARAM, LPARAM);
   LRESULT handle_message(UINT msg, WPARAM wp, LPARAM lp);
 
   Form* form_ = nullptr;
