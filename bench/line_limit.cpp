@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   std::cout << std::fixed << std::setprecision(0) << "commands=" << commands
             << "\nbyte_us=" << dump->byte_time_us << "\nlimit_ms=" << limit
             << "\nspan_ms=" << previous_end - start << "\nstart_ms=" << start
-            << "\nend_ms=" << previous_end << "\nfloor_ms=" << floor
-            << "\nhost_ms=" << host << "\n";
+            << "\nend_ms=" << previous_end << "\nfloor_ms=" << floor << "\nhost_ms=" << host
+            << "\n";
   return 0;
 }
