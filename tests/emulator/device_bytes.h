@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "link/protocol.h"
 #include "tools/emulator/device.h"
+#include "tools/emulator/fault.h"
 
 namespace patu::emu::testing {
 
@@ -31,6 +34,18 @@ inline Bytes frame_f(std::uint16_t page, std::uint8_t offset, const Block& half)
   Bytes f{133, 'F', std::uint8_t(page >> 8), std::uint8_t(page), offset};
   for (std::uint8_t b : half) f.push_back(CODIFICA_BYTE(b));
   return f;
+}
+
+// A device that suffers these faults (text form KIND@TRIGGER).
+inline DeviceConfig with_faults(std::initializer_list<const char*> faults) {
+  DeviceConfig config;
+  for (const char* text : faults) {
+    std::string error;
+    const auto fault = parse_fault(text, &error);
+    EXPECT_TRUE(fault.has_value()) << text << ": " << error;
+    if (fault) config.faults.push_back(*fault);
+  }
+  return config;
 }
 
 // 128 varied bytes, none of them 0xFF.

@@ -23,17 +23,7 @@ using testing::frame_g;
 using testing::frame_w;
 using testing::Host;
 using testing::pattern;
-
-DeviceConfig with_faults(std::initializer_list<const char*> faults) {
-  DeviceConfig config;
-  for (const char* text : faults) {
-    std::string error;
-    const auto fault = parse_fault(text, &error);
-    EXPECT_TRUE(fault.has_value()) << text << ": " << error;
-    if (fault) config.faults.push_back(*fault);
-  }
-  return config;
-}
+using testing::with_faults;
 
 Bytes encoded(const Block& block) {
   Bytes out;

@@ -16,12 +16,7 @@ namespace {
 using testing::Bytes;
 using testing::filled;
 using testing::pattern;
-
-DeviceConfig faulty(std::initializer_list<const char*> faults) {
-  DeviceConfig config;
-  for (const char* text : faults) config.faults.push_back(*parse_fault(text));
-  return config;
-}
+using testing::with_faults;
 
 // A device, the host's clock, the port between them and the protocol on top.
 struct Bench {
@@ -77,7 +72,7 @@ TEST(EmulatedPortReads, KeepTheContractTimeOutsOnVirtualTime) {
   EXPECT_EQ(three, (Bytes{0x54, 0x54, 0x54}));
   EXPECT_EQ(waited, 100u);
   // A reply still on its way is waited for, up to the total time-out.
-  Bench late(faulty({"slow=250@D", "slow=1500@E"}));
+  Bench late(with_faults({"slow=250@D", "slow=1500@E"}));
   late.write({0x86});
   late.read(1);
   late.write({4, 'D', 0x80, 0x00});
@@ -140,7 +135,7 @@ TEST(EmulatedPortContract, OpenCloseAndThePortsThatExist) {
 }
 
 TEST(EmulatedPortContract, PurgeDropsWhatArrivedNotWhatIsOnItsWay) {
-  Bench b(faulty({"slow=300@G"}));
+  Bench b(with_faults({"slow=300@G"}));
   b.write({0xAB});
   b.port.purge(Purge::rx);
   EXPECT_TRUE(b.read(1).first.empty());
@@ -213,7 +208,7 @@ TEST(DeviceWithProtocol, EachFaultGivesTheHostTheEffectItStandsFor) {
       {"len0@D", 'D', false, kErroTamanhoZero}, {"silence@#1", 'D', false, kErroTempo},
   };
   for (const HostCase& c : cases) {
-    Bench b(faulty({c.fault}));
+    Bench b(with_faults({c.fault}));
     Block block{};
     const bool result =
         c.command == 'E' ? b.link.APAGA_BLOCO(0x8900) : b.link.LE_BLOCO(kInfoAddress, block);
@@ -226,7 +221,7 @@ TEST(DeviceWithProtocol, EachFaultGivesTheHostTheEffectItStandsFor) {
 }
 
 TEST(DeviceWithProtocol, AfterAHangupEveryCommandFails) {
-  Bench b(faulty({"hangup@W"}));
+  Bench b(with_faults({"hangup@W"}));
   EXPECT_FALSE(b.link.GRAVA_BLOCO(0x8900, pattern(1)));
   EXPECT_TRUE(b.device.hung_up());
   EXPECT_FALSE(b.link.FINALIZA());
@@ -241,7 +236,7 @@ TEST(DeviceWithProtocol, AfterAHangupEveryCommandFails) {
 }
 
 TEST(DeviceWithProtocol, RefusedFirstStepsStopTheWritersEarly) {
-  Bench b(faulty({"nak@E", "nak@F#1"}));
+  Bench b(with_faults({"nak@E", "nak@F#1"}));
   EXPECT_FALSE(b.link.GRAVA_BLOCO(0x8900, pattern(1)));
   Page page{};
   EXPECT_FALSE(b.link.GRAVA_PAGINA(0, page));
@@ -249,7 +244,7 @@ TEST(DeviceWithProtocol, RefusedFirstStepsStopTheWritersEarly) {
 }
 
 TEST(DeviceWithProtocol, ALateReplyIsSkippedByTheNextHandshake) {
-  Bench b(faulty({"slow=6000@E#1"}));
+  Bench b(with_faults({"slow=6000@E#1"}));
   EXPECT_FALSE(b.link.APAGA_BLOCO(0x8900));
   EXPECT_EQ(b.link.ERRO_COM, kErroTempo);
   EXPECT_TRUE(b.link.APAGA_BLOCO(0x8980));
