@@ -10,6 +10,8 @@ namespace {
 constexpr std::uint32_t kMaxWaitMs = 5000;
 constexpr std::uint32_t kReplyPauseMs = 80;
 constexpr std::uint32_t kEraseWritePauseMs = 50;
+// What an empty one-byte poll lasts under the port's read time-outs.
+constexpr std::uint32_t kPollMs = 100;
 
 constexpr std::uint8_t kLetterEnd = 'G';
 constexpr std::uint8_t kLetterErase = 'E';
@@ -60,7 +62,7 @@ bool Protocol::ENVIA_COMANDO() {
     const std::uint32_t start = clock_.tick_ms();
     std::uint32_t elapsed = 0;
     do {
-      const bool arrived = port_.LE_PORTA(1, &BUF_RESPOSTA[0], count);
+      const bool arrived = poll();
       ERRO_COM = arrived ? kErroNenhum : kErroIncompleta;
       elapsed = clock_.tick_ms() - start;
       if (arrived && BUF_RESPOSTA[0] == complement) break;
@@ -82,7 +84,7 @@ bool Protocol::RECEBE_RESPOSTA() {
   std::uint32_t elapsed = 0;
   std::uint32_t count = 0;
   do {
-    if (port_.LE_PORTA(1, &BUF_RESPOSTA[0], count)) {
+    if (poll()) {
       TAM_RESPOSTA = BUF_RESPOSTA[0];
       ERRO_COM = kErroNenhum;
     } else {
@@ -98,6 +100,17 @@ bool Protocol::RECEBE_RESPOSTA() {
     if (!port_.LE_PORTA(rest, BUF_RESPOSTA.data(), count)) ERRO_COM = kErroIncompleta;
   }
   return ERRO_COM == kErroNenhum;
+}
+
+bool Protocol::poll() {
+  const std::uint32_t start = clock_.tick_ms();
+  std::uint32_t count = 0;
+  if (port_.LE_PORTA(1, &BUF_RESPOSTA[0], count)) return true;
+  // A port that fails at once (a removed adapter, a line whose other end has gone) would make
+  // the 5 s loops spin: the poll still lasts as long as one that timed out.
+  const std::uint32_t took = clock_.tick_ms() - start;
+  if (took < kPollMs) clock_.sleep_ms(kPollMs - took);
+  return false;
 }
 
 bool Protocol::FINALIZA() {

@@ -63,6 +63,9 @@ class Protocol {
   bool GRAVA_PAGINA_HEX(std::uint32_t pagina, std::string_view linha);
 
  private:
+  // One byte into BUF_RESPOSTA[0]: an empty poll of the waiting loops lasts at least 100 ms.
+  bool poll();
+
   SerialPort& port_;
   Clock& clock_;
 };

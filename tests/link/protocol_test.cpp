@@ -297,6 +297,26 @@ TEST_F(ProtocolTest, SilentDeviceTimesOutWithCodeFive) {
   EXPECT_EQ(link.ERRO_COM, kErroTempo);
 }
 
+TEST_F(ProtocolTest, WaitOnADeadLineKeepsItsLengthWithoutSpinning) {
+  // The device takes the frame, then the line dies: every poll for the reply fails at once.
+  std::size_t calls_at_death = 0;
+  port.on_byte_written = [&, device_takes = port.on_byte_written](std::uint8_t b) {
+    device_takes(b);
+    if (b == 'G') {
+      port.line_gone = true;
+      calls_at_death = port.calls.size();
+    }
+  };
+  const std::uint32_t start = clock.tick_ms();
+  EXPECT_FALSE(link.FINALIZA());
+  EXPECT_EQ(link.ERRO_COM, kErroTempo);
+  const std::uint32_t waited = clock.tick_ms() - start;
+  EXPECT_GT(waited, 5080u);
+  EXPECT_LT(waited, 5300u);
+  // A poll every tenth of a second, as on a live line, not thousands of failed calls.
+  EXPECT_EQ(port.calls.size() - calls_at_death, 51u);
+}
+
 TEST_F(ProtocolTest, ReplyOfLengthZeroGivesCodeTwo) {
   device.replies = {{0}};
   EXPECT_FALSE(link.FINALIZA());

@@ -43,6 +43,9 @@ class FakePort final : public SerialPort {
   std::optional<std::size_t> failing_write;
   // Sees every byte of every successful write, in order.
   std::function<void(std::uint8_t)> on_byte_written;
+  // The line's other end has gone (a removed adapter): from now on every read fails at once,
+  // in 1 ms, with nothing read.
+  bool line_gone = false;
 
   // Schedules bytes to arrive `delay_ms` from now, after those already scheduled.
   void arrive(const Bytes& bytes, std::uint32_t delay_ms = 0) {
@@ -111,6 +114,11 @@ class FakePort final : public SerialPort {
     if (!open_) return false;
     Bytes got;
     const std::uint32_t start = clock_.tick_ms();
+    if (line_gone) {
+      clock_.advance(1);
+      calls.push_back({Call::Kind::read, {}, count, Purge::rx, start});
+      return false;
+    }
     const std::uint32_t total = 100 * count;
     std::uint32_t limit = total;  // as an offset from start
     while (got.size() < count) {
