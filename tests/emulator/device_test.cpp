@@ -380,6 +380,28 @@ TEST(DeviceFaults, HangupSilencesTheDeviceForGood) {
   EXPECT_EQ(device.state().log.size(), 2u) << "nothing is heard after the hang-up";
 }
 
+TEST(DeviceFaults, PowerLossSilencesTheDeviceForGoodButKeepsTheLine) {
+  Device device(with_faults({"poweroff@E#2"}));
+  Host host(device);
+  host.command(frame_e(0x8900));
+  host.send({0x86});
+  host.take();
+  host.send(frame_e(0x8980));
+  EXPECT_EQ(host.take(), Bytes{});
+  EXPECT_FALSE(device.hung_up());
+  host.send({0xAB, 0x86});
+  EXPECT_EQ(host.take(), Bytes{});
+  EXPECT_EQ(command(device, 2).fault, "poweroff");
+  EXPECT_EQ(device.state().erases.size(), 1u) << "the erase it lost power over did not act";
+  // What the host still sends is on record, and none of it acted.
+  const auto& log = device.state().log;
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2].kind, Exchange::Kind::ignored);
+  EXPECT_EQ(log[2].byte, 0xAB);
+  EXPECT_EQ(log[3].kind, Exchange::Kind::ignored);
+  EXPECT_EQ(log[3].byte, 0x86);
+}
+
 // The commands of a short update, numbered 1 to 10.
 void short_update(Host& host) {
   host.command(frame_d(0x8000));                   // 1

@@ -235,6 +235,16 @@ TEST(DeviceWithProtocol, AfterAHangupEveryCommandFails) {
   EXPECT_FALSE(b.device.state().finalized);
 }
 
+TEST(DeviceWithProtocol, AfterAPowerLossWritesGoOutAndEveryCommandTimesOut) {
+  Bench b(with_faults({"poweroff@W"}));
+  EXPECT_FALSE(b.link.GRAVA_BLOCO(0x8900, pattern(1)));
+  EXPECT_EQ(b.link.ERRO_COM, kErroTempo);
+  EXPECT_FALSE(b.link.FINALIZA());
+  EXPECT_EQ(b.link.ERRO_COM, kErroTempo) << "the sync byte was written, never answered";
+  EXPECT_EQ(b.device.block(0x8900), filled(0xFF));
+  EXPECT_FALSE(b.device.state().finalized);
+}
+
 TEST(DeviceWithProtocol, RefusedFirstStepsStopTheWritersEarly) {
   Bench b(with_faults({"nak@E", "nak@F#1"}));
   EXPECT_FALSE(b.link.GRAVA_BLOCO(0x8900, pattern(1)));

@@ -23,6 +23,7 @@ TEST(FaultText, EveryKindAndTriggerFormIsReadAsMeant) {
       {"short@E:8A80", {FaultKind::short_reply, 0, {By::letter_argument, 'E', 0x8A80}}},
       {"shortlen@D:8000", {FaultKind::shortlen, 0, {By::letter_argument, 'D', 0x8000}}},
       {"hangup@F:01FC", {FaultKind::hangup, 0, {By::letter_argument, 'F', 0x01FC}}},
+      {"poweroff@F#9", {FaultKind::poweroff, 0, {By::letter_number, 'F', 9}}},
       {"slow=6000@G", {FaultKind::slow, 6000, {By::letter, 'G', 0}}},
       {"nak@#400", {FaultKind::nak, 0, {By::number, 0, 400}}},
   };

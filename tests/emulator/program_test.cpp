@@ -145,6 +145,26 @@ TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
   EXPECT_TRUE(dump->erases.empty());
 }
 
+TEST(EmulatorProgram, APowerLossKeepsTheLineButAnswersNothing) {
+  EmulatorProcess dead;
+  dead.start({"--fault", "poweroff@E", "--dump", dead.dump_path()});
+  Line line(dead.pty());
+  ASSERT_TRUE(line.write({0x86}));
+  ASSERT_EQ(line.read(1), Bytes{0x79});
+  ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
+  EXPECT_EQ(line.read(2), Bytes{}) << "no reply";
+  EXPECT_TRUE(line.write({0x86})) << "the line is still there";
+  EXPECT_EQ(line.read(1), Bytes{}) << "no complement";
+  EXPECT_EQ(dead.stop(), 0);
+  const auto dump = dead.dump();
+  ASSERT_TRUE(dump.has_value());
+  EXPECT_FALSE(dump->hung_up);
+  EXPECT_TRUE(dump->erases.empty());
+  ASSERT_EQ(dump->log.size(), 2u);
+  EXPECT_EQ(dump->log[0].fault, "poweroff");
+  EXPECT_EQ(dump->log[1].kind, Exchange::Kind::ignored);
+}
+
 TEST(EmulatorProgram, BadOptionsEndWithStatus2AndHelpWith0) {
   const std::vector<std::vector<std::string>> bad{
       {"--serial", "12345"},   {"--serial", "12345G"},

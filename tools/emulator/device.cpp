@@ -55,10 +55,14 @@ Page Device::page(std::uint16_t number) const {
 }
 
 void Device::receive(std::uint8_t byte, Micros at) {
-  if (phase_ == Phase::gone) return;
+  if (state_.hung_up) return;  // off the line: nothing reaches it
   // The byte is on the line for its wire time, after whatever is still on it.
   const Micros arrived = std::max(at, rx_free_) + byte_us_;
   rx_free_ = arrived;
+  if (phase_ == Phase::gone) {
+    ignore(byte, arrived);  // without power: what the host still sends is only logged
+    return;
+  }
   if (phase_ == Phase::frame && arrived > last_activity_ + kFrameSilenceUs) {
     phase_ = Phase::idle;  // the log entry keeps the part of the frame that came
   }
@@ -92,11 +96,7 @@ void Device::idle_byte(std::uint8_t byte, Micros at) {
   }
   const std::uint8_t accepted = config_.sync85_only ? kSyncOtherVersion : kSync;
   if (byte != accepted || config_.silent_after_probe) {
-    Exchange e;
-    e.kind = Exchange::Kind::ignored;
-    e.byte = byte;
-    e.t_in = ms(at);
-    state_.log.push_back(std::move(e));
+    ignore(byte, at);
     return;
   }
   Exchange e;
@@ -123,6 +123,14 @@ void Device::idle_byte(std::uint8_t byte, Micros at) {
   last_activity_ = emit(complement, at + chaos.delay_us);
   phase_ = Phase::frame;
   got_ = 0;
+}
+
+void Device::ignore(std::uint8_t byte, Micros at) {
+  Exchange e;
+  e.kind = Exchange::Kind::ignored;
+  e.byte = byte;
+  e.t_in = ms(at);
+  state_.log.push_back(std::move(e));
 }
 
 void Device::frame_complete(Micros at) {
@@ -170,8 +178,9 @@ void Device::frame_complete(Micros at) {
   }
   const std::string mishap = fault != nullptr ? kind_name(*fault) : chaos.name;
   if (!mishap.empty()) current().fault += (current().fault.empty() ? "" : ",") + mishap;
-  if ((fault != nullptr && fault->kind == FaultKind::hangup) || chaos.hangup) {
-    hang_up(at);
+  const bool hangup = (fault != nullptr && fault->kind == FaultKind::hangup) || chaos.hangup;
+  if (hangup || (fault != nullptr && fault->kind == FaultKind::poweroff)) {
+    go_dead(at, hangup);
     return;
   }
 
@@ -221,9 +230,9 @@ void Device::frame_complete(Micros at) {
   }
 }
 
-void Device::hang_up(Micros at) {
+void Device::go_dead(Micros at, bool line_dropped) {
   phase_ = Phase::gone;
-  state_.hung_up = true;
+  state_.hung_up = line_dropped;
   out_.erase(
       std::remove_if(out_.begin(), out_.end(), [at](const Emission& o) { return o.at > at; }),
       out_.end());

@@ -66,7 +66,7 @@ class Device {
   explicit Device(DeviceConfig config = {});
 
   // A byte from the host that reached the device's side of the line at `at`. Calls come in
-  // time order. Ignored once the device has hung up.
+  // time order. Not heard once the device has hung up; only logged once it has lost power.
   void receive(std::uint8_t byte, Micros at);
 
   // The output not yet taken, oldest first; times never decrease.
@@ -83,8 +83,11 @@ class Device {
   enum class Phase : std::uint8_t { idle, frame, gone };
 
   void idle_byte(std::uint8_t byte, Micros at);
+  // Logs a byte the device does not act on.
+  void ignore(std::uint8_t byte, Micros at);
   void frame_complete(Micros at);
-  void hang_up(Micros at);
+  // The device answers nothing from `at` on; `line_dropped`: it left the line as well.
+  void go_dead(Micros at, bool line_dropped);
   // The reply to the frame in frame_, for a valid frame: effects on memory included.
   std::vector<std::uint8_t> execute(int letter, std::uint32_t argument, bool act);
   const Fault* matching_fault(bool handshake, int letter, std::uint32_t argument) const;

@@ -11,7 +11,7 @@ struct KindName {
   FaultKind kind;
   std::string_view name;
 };
-constexpr std::array<KindName, 8> kKinds{{
+constexpr std::array<KindName, 9> kKinds{{
     {FaultKind::silence, "silence"},
     {FaultKind::noise, "noise"},
     {FaultKind::nak, "nak"},
@@ -19,6 +19,7 @@ constexpr std::array<KindName, 8> kKinds{{
     {FaultKind::short_reply, "short"},
     {FaultKind::shortlen, "shortlen"},
     {FaultKind::hangup, "hangup"},
+    {FaultKind::poweroff, "poweroff"},
     {FaultKind::slow, "slow"},
 }};
 

@@ -15,6 +15,8 @@
 //             short    the reply announces its full length but stops half way
 //             shortlen a consistent but short reply: length 66 for a D, length 1 otherwise
 //             hangup   the device drops off the line once it has the frame: no answer ever after
+//             poweroff the device loses power once it has the frame: it answers nothing ever
+//                      after, while the line stays connected
 //             slow=MS  the reply starts MS ms late
 // silence and noise act before the frame is seen, when only the command's number is known:
 // they take #N triggers only. Every kind but noise and slow keeps the command from acting on
@@ -35,6 +37,7 @@ enum class FaultKind : std::uint8_t {
   short_reply,
   shortlen,
   hangup,
+  poweroff,
   slow
 };
 

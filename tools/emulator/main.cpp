@@ -40,7 +40,7 @@ Plays the key-programming device in update mode on a pseudo-terminal. Prints
   --probe-answer HEX     bytes that answer the probe 0xAB (default 54, "T"; empty: none)
   --silent-after-probe   answer the probe, then no sync byte ever
   --fault KIND@TRIGGER   inject a fault (repeatable; the first that matches hits), e.g.
-                         nak@W#3  silence@#12  hangup@F:01FC  slow=6000@D
+                         nak@W#3  silence@#12  hangup@F:01FC  poweroff@F#9  slow=6000@D
   --baud N               pace both directions at N baud 8N1 (e.g. 9600)
   --dump FILE            write the dump there when the run ends
   --path-file FILE       write the slave path there once it is ready
