@@ -93,6 +93,29 @@ void Application::message_box(HWND owner, std::string_view text, UINT icon) cons
   MessageBoxW(owner, widen(text).c_str(), title_.c_str(), MB_OK | icon);
 }
 
+void Application::hold_pc(bool held) {
+  if (held == held_) return;
+  held_ = held;
+  if (held) {
+    execution_state_ = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    ShutdownBlockReasonCreate(main_ ? main_ : handle_, widen(kEndSessionRefused).c_str());
+  } else {
+    // Only a continuous state is one to go back to; otherwise the thread had set none.
+    SetThreadExecutionState((execution_state_ & ES_CONTINUOUS) != 0 ? execution_state_
+                                                                    : ES_CONTINUOUS);
+    ShutdownBlockReasonDestroy(main_ ? main_ : handle_);
+  }
+}
+
+LRESULT Application::end_session_message(UINT msg, WPARAM wp) {
+  if (msg == WM_QUERYENDSESSION) return held_ ? FALSE : TRUE;
+  // The session ends: the event loop stops and the program closes down in order. While held
+  // this comes only when the user forced the end; the update cannot be cut short cleanly, and
+  // the system ends the process.
+  if (wp) Terminate();
+  return 0;
+}
+
 bool Application::translate(MSG& msg) const {
   HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (!root || !is_form(root)) return false;
@@ -136,6 +159,10 @@ LRESULT CALLBACK Application::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
       // Closing from the taskbar closes the main window, as its close box would.
       if (self && self->main_) PostMessageW(self->main_, WM_CLOSE, 0, 0);
       return 0;
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+      if (self) return self->end_session_message(msg, wp);
+      return DefWindowProcW(hwnd, msg, wp, lp);
     default:
       return DefWindowProcW(hwnd, msg, wp, lp);
   }

@@ -19,6 +19,9 @@ namespace patu {
 class Form;
 
 inline constexpr std::string_view kApplicationTitle = "Atualização Cartucho VORN";
+// Shown by the system to whoever shuts the PC down during an update.
+inline constexpr std::string_view kEndSessionRefused =
+    "Atualização do aparelho em andamento. Não desligue o computador até que ela termine.";
 
 class Application {
  public:
@@ -60,6 +63,14 @@ class Application {
   // A plain modal message box with an OK button, captioned with the application title.
   void message_box(HWND owner, std::string_view text, UINT icon = 0) const;
 
+  // While held, the PC does not sleep for idleness and the end of the session (shutdown,
+  // restart, log-off) is refused, with a reason the system shows; releasing puts back the
+  // sleep setting the thread had. Unheld, the end of the session ends the program at once.
+  void hold_pc(bool held);
+  bool pc_held() const { return held_; }
+  // For WM_QUERYENDSESSION and WM_ENDSESSION in any of the program's top-level windows.
+  LRESULT end_session_message(UINT msg, WPARAM wp);
+
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   // Dialog keys for the program's forms: true when the message was consumed.
@@ -73,6 +84,8 @@ class Application {
   int dpi_ = 96;
   bool terminated_ = false;
   Cursor cursor_ = Cursor::normal;
+  bool held_ = false;
+  EXECUTION_STATE execution_state_ = 0;  // the thread's own before hold_pc
 };
 
 }  // namespace patu

@@ -163,6 +163,8 @@ void TfmATU::set_cursor(Cursor cursor) { app().set_cursor(cursor); }
 
 void TfmATU::request_end() { app().Terminate(); }
 
+void TfmATU::set_port_in_use(bool in_use) { app().hold_pc(in_use); }
+
 LRESULT TfmATU::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_SHOWWINDOW:

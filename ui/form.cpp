@@ -192,6 +192,9 @@ LRESULT Form::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SETFOCUS:
       restore_focus();
       return 0;
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+      return app_.end_session_message(msg, wp);
     default:
       break;
   }

@@ -45,6 +45,7 @@ void UpdateJob::btATUALIZAClick() {
     if (!port_.ABRE_PORTA(window_.PORTA_COM())) {
       window_.SHOW_MSG(kMsgPortError);
     } else {
+      window_.set_port_in_use(true);
       switch (probe_device(port_)) {
         case ProbeOutcome::not_written:
           window_.SHOW_MSG(kMsgNoDevice);
@@ -68,6 +69,7 @@ void UpdateJob::btATUALIZAClick() {
           break;
       }
       port_.FECHA_PORTA();
+      window_.set_port_in_use(false);
     }
   }
   window_.set_cursor(Cursor::normal);
@@ -83,7 +85,11 @@ bool UpdateJob::ATUALIZA() {
   novo.fill(0xFF);
 
   std::string serial;
-  if (!LE_IDENTIFICACAO(link_, serial)) return false;
+  if (!LE_IDENTIFICACAO(link_, serial)) {
+    // The device went quiet before anything was written: say so before the program ends.
+    window_.SHOW_MSG(kMsgNoDevice);
+    return false;
+  }
   if (serial != NUM_SERIE) {
     window_.message_box(std::string(kBoxWrongSerial) + NUM_SERIE + ".");
     window_.request_end();

@@ -39,6 +39,10 @@ class JobWindow {
   virtual void set_cursor(Cursor cursor) = 0;
   // Asks the application to end once the running handler has returned.
   virtual void request_end() = 0;
+  // The job holds the port, from its opening (true) to its closing (false): meanwhile the PC
+  // must neither sleep for idleness nor end the session (shutdown, restart, log-off), which
+  // would cut an update short.
+  virtual void set_port_in_use(bool in_use) = 0;
 };
 
 }  // namespace patu

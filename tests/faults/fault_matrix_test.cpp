@@ -39,6 +39,7 @@ constexpr FaultColumn kFaults[] = {
     {"short", Effect::fails, Effect::fails},
     {"shortlen", Effect::fails, Effect::fails},
     {"hangup", Effect::device_gone, Effect::device_gone},
+    {"poweroff", Effect::device_gone, Effect::device_gone},
     {"slow=6000", Effect::fails, Effect::fails},
     {"slow=4000", Effect::passes, Effect::passes},
 };
@@ -51,7 +52,7 @@ Outcome expected_outcome(Stage stage, Effect effect) {
       // The retry with 0x85 finds no device of another version either.
       return Outcome::no_device;
     case Stage::second_reading:
-      return Outcome::silent_end;
+      return Outcome::gone_quiet;
     case Stage::module_area:
       // Its result is not looked at: only a device that left the line stops the pages.
       return effect == Effect::device_gone ? Outcome::failed : Outcome::done;
@@ -130,6 +131,7 @@ void judge_cell(const JobRun& run, const Point& point, Outcome expected,
   EXPECT_EQ(run.port.closes, 1);
   EXPECT_FALSE(run.job.running());
   EXPECT_LE(run.port.longest_gap(), kLongestExchangeMs) << "the host waited beyond its time-outs";
+  expect_port_held_while_open(run);
 
   // Identification reads and nothing else.
   const auto sent = commands(dump);
@@ -138,7 +140,7 @@ void judge_cell(const JobRun& run, const Point& point, Outcome expected,
   }
   switch (expected) {
     case Outcome::no_device:
-    case Outcome::silent_end:
+    case Outcome::gone_quiet:
       EXPECT_EQ(written_anything(dump), std::vector<std::string>{});
       break;
     case Outcome::failed:
@@ -207,7 +209,8 @@ TEST(FaultMatrix, EveryCommandPointUnderEveryFaultEndsAsTheRulesSay) {
     table << "\n";
   }
   std::cout << "\nOutcome of each fault at each command point (msg 3: no device, the program "
-               "runs on; ends: ends with nothing shown; failed: \"not completed\" reported; "
+               "runs on; msg 3, ends: the program ends after message 3; failed: \"not completed\" "
+               "reported; "
                "done: message 7; a!=b: shows a, the rules give b)\n"
             << table.str() << std::endl;
 }

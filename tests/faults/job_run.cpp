@@ -46,8 +46,8 @@ const char* name(Outcome outcome) {
       return "msg 3";
     case Outcome::incompatible:
       return "msg 4";
-    case Outcome::silent_end:
-      return "ends";
+    case Outcome::gone_quiet:
+      return "msg 3, ends";
     case Outcome::wrong_serial:
       return "serial";
     case Outcome::failed:
@@ -74,7 +74,7 @@ Outcome outcome_of(const RecordingWindow& w, const std::string& serial) {
 
   if (shown({kMsgPrompt, kMsgNoDevice}, {}, "", false)) return Outcome::no_device;
   if (shown({kMsgPrompt, kMsgIncompatible}, {}, "", false)) return Outcome::incompatible;
-  if (shown({kMsgPrompt}, {}, "", true)) return Outcome::silent_end;
+  if (shown({kMsgPrompt, kMsgNoDevice}, {}, "", true)) return Outcome::gone_quiet;
   if (shown({kMsgPrompt}, {std::string(kBoxWrongSerial) + serial + "."}, "", true)) {
     return Outcome::wrong_serial;
   }

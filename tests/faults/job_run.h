@@ -45,7 +45,7 @@ std::vector<PlannedCommand> plan_of(const std::vector<std::string>& package);
 enum class Outcome {
   no_device,     // message 3, the program keeps running
   incompatible,  // message 4, the program keeps running
-  silent_end,    // nothing shown, the program ends
+  gone_quiet,    // message 3 after identification, the program ends
   wrong_serial,  // the serial number box, the program ends
   failed,        // "not completed" status and box, the program ends
   done,          // message 7 with the bar full, the program ends

@@ -133,11 +133,12 @@ TEST(Soak, AThousandRunsAgainstAChaoticDeviceEndAsTheJobDefines) {
     EXPECT_EQ(run.port.opens, run.port.closes);
     EXPECT_FALSE(run.job.running());
     EXPECT_LE(run.port.longest_gap(), kLongestExchangeMs);
+    expect_port_held_while_open(run);
     EXPECT_EQ(outside(areas, dump), std::vector<std::string>{});
     switch (outcome) {
       case Outcome::no_device:
       case Outcome::incompatible:
-      case Outcome::silent_end:
+      case Outcome::gone_quiet:
       case Outcome::wrong_serial:
         EXPECT_EQ(written_anything(dump), std::vector<std::string>{});
         break;
@@ -160,7 +161,7 @@ TEST(Soak, AThousandRunsAgainstAChaoticDeviceEndAsTheJobDefines) {
             << "\n";
 
   // The soak only proves something if the chaos reached every outcome it can.
-  for (Outcome o : {Outcome::no_device, Outcome::incompatible, Outcome::silent_end,
+  for (Outcome o : {Outcome::no_device, Outcome::incompatible, Outcome::gone_quiet,
                     Outcome::wrong_serial, Outcome::failed, Outcome::done}) {
     EXPECT_GT(outcomes[name(o)], 0) << "no run ended with " << name(o);
   }

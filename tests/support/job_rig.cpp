@@ -1,5 +1,7 @@
 #include "tests/support/job_rig.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -34,6 +36,7 @@ bool WatchedPort::ABRE_PORTA(int porta) {
 }
 
 void WatchedPort::FECHA_PORTA() {
+  watch();
   if (port_.PORTA_ABERTA()) {
     ++closes;
     marks.push_back(clock_.tick_ms());
@@ -42,6 +45,7 @@ void WatchedPort::FECHA_PORTA() {
 }
 
 void WatchedPort::purge(Purge queue) {
+  watch();
   if (queue == Purge::tx) marks.push_back(clock_.tick_ms());
   port_.purge(queue);
 }
@@ -51,6 +55,14 @@ JobRun::JobRun(emu::DeviceConfig config, const std::vector<std::string>& package
       lines(package),
       loaded(load_package(lines, state)),
       window(loaded.pbAND_max.value_or(0)) {}
+
+void expect_port_held_while_open(const JobRun& run) {
+  EXPECT_EQ(run.port.unguarded, 0) << "the port was used while the window did not know it";
+  EXPECT_FALSE(run.window.port_in_use);
+  const auto& events = run.window.events;
+  EXPECT_EQ(std::count(events.begin(), events.end(), "port in use"), run.port.opens);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "port free"), run.port.opens);
+}
 
 std::vector<const emu::Exchange*> commands(const emu::Dump& dump) {
   std::vector<const emu::Exchange*> out;

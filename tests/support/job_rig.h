@@ -22,10 +22,12 @@ namespace patu::testing {
 const std::vector<std::string>& shipped_text();
 
 // A port that notes when it was opened and closed and when each command began (the
-// protocol empties the output queue first thing in every command), in virtual time.
+// protocol empties the output queue first thing in every command), in virtual time, and
+// counts what was done on it while the window did not know the port in use.
 class WatchedPort final : public SerialPort {
  public:
-  WatchedPort(SerialPort& port, Clock& clock) : port_(port), clock_(clock) {}
+  WatchedPort(SerialPort& port, Clock& clock, const bool& in_use)
+      : port_(port), clock_(clock), in_use_(in_use) {}
 
   int opens = 0;
   int closes = 0;
@@ -33,22 +35,29 @@ class WatchedPort final : public SerialPort {
   std::vector<std::uint32_t> marks;
   // The longest time between two consecutive marks.
   std::uint32_t longest_gap() const;
+  // Reads, writes, purges and closes of an open port while `in_use` was false.
+  int unguarded = 0;
 
   bool ABRE_PORTA(int porta) override;
   void FECHA_PORTA() override;
   bool ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t count,
                      std::uint32_t& written) override {
+    watch();
     return port_.ESCREVE_PORTA(bytes, count, written);
   }
   bool LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::uint32_t& read) override {
+    watch();
     return port_.LE_PORTA(count, buffer, read);
   }
   void purge(Purge queue) override;
   bool PORTA_ABERTA() const override { return port_.PORTA_ABERTA(); }
 
  private:
+  void watch() { unguarded += port_.PORTA_ABERTA() && !in_use_ ? 1 : 0; }
+
   SerialPort& port_;
   Clock& clock_;
+  const bool& in_use_;
 };
 
 // The device on port 1; the package loaded as the window loads it (see `loaded`).
@@ -60,14 +69,18 @@ struct JobRun {
   emu::Device device;
   ManualClock clock;
   emu::EmulatedPort emulated{device, clock};
-  WatchedPort port{emulated, clock};
-  Protocol link{port, clock};
   LineTable lines;
   PackageState state;
   LoadResult loaded;
   RecordingWindow window;
+  WatchedPort port{emulated, clock, window.port_in_use};
+  Protocol link{port, clock};
   UpdateJob job{port, link, lines, state, window};
 };
+
+// The window knew the port in use for exactly as long as it was open: from before the job's
+// first exchange to after its close, once per opening.
+void expect_port_held_while_open(const JobRun& run);
 
 // Commands of the device's log that were framed commands, in order.
 std::vector<const emu::Exchange*> commands(const emu::Dump& dump);

@@ -20,7 +20,7 @@ class RecordingWindow : public JobWindow {
   std::function<void()> on_process;  // runs inside process_messages (re-entry)
 
   // What happened, in order: "msg 0", "status ...", "box ...", "cursor hourglass",
-  // "cursor normal", "end".
+  // "cursor normal", "end", "port in use", "port free".
   std::vector<std::string> events;
   std::vector<int> messages;
   std::vector<std::string> boxes;
@@ -28,6 +28,7 @@ class RecordingWindow : public JobWindow {
   int position = 0;
   int pumps = 0;
   bool end_requested = false;
+  bool port_in_use = false;
   Cursor cursor = Cursor::normal;
 
   int PORTA_COM() const override { return porta; }
@@ -57,6 +58,10 @@ class RecordingWindow : public JobWindow {
   void request_end() override {
     end_requested = true;
     events.push_back("end");
+  }
+  void set_port_in_use(bool in_use) override {
+    port_in_use = in_use;
+    events.push_back(in_use ? "port in use" : "port free");
   }
 
  private:

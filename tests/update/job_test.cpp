@@ -92,6 +92,7 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
       std::find(w.events.begin(), w.events.end(), "status Atualização em andamento....330A1BFF"),
       w.events.end());
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
+  testing::expect_port_held_while_open(rig);
   EXPECT_EQ(rig.job.NUM_SERIE, "330A1BFF");
   EXPECT_EQ(rig.state.LINHA_ATUAL, 663);  // left on the info tail line
 
@@ -177,6 +178,7 @@ TEST(UpdateJob, OutcomesBeforeTheUpdateWriteNothingAndKeepTheProgramRunning) {
     EXPECT_EQ(w.events.front(), "cursor hourglass");
     EXPECT_EQ(w.events.back(), "cursor normal");
     EXPECT_FALSE(rig.port.PORTA_ABERTA());
+    testing::expect_port_held_while_open(rig);
     EXPECT_EQ(writes(rig.dump()), 0);
     EXPECT_EQ(!rig.dump().log.empty(), c.device_spoken_to);
     EXPECT_TRUE(rig.state.loaded);  // the user may try again
@@ -224,14 +226,18 @@ TEST(UpdateJob, ProbeThatCannotBeWrittenGivesMessage3AndClosesThePort) {
   EXPECT_FALSE(rig.window.end_requested);
 }
 
-TEST(UpdateJob, SecondReadingThatFailsEndsSilentlyWithNothingWritten) {
+TEST(UpdateJob, SecondReadingThatFailsSaysSoWritesNothingAndEnds) {
   JobRun rig(with_fault("len0@D#2"), shipped_text());
   rig.press();
-  EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt}));
+  EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgNoDevice}));
   EXPECT_TRUE(rig.window.boxes.empty());
   EXPECT_EQ(rig.window.status, "");
   EXPECT_TRUE(rig.window.end_requested);
+  // Message 3 comes while the port is still held, as every other message of a job does.
+  const auto& e = rig.window.events;
+  EXPECT_LT(std::find(e.begin(), e.end(), "msg 3"), std::find(e.begin(), e.end(), "port free"));
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
+  testing::expect_port_held_while_open(rig);
   EXPECT_EQ(writes(rig.dump()), 0);
 }
 
@@ -257,6 +263,7 @@ TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
   EXPECT_EQ(rig.window.status, "");
   EXPECT_TRUE(rig.window.end_requested);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
+  testing::expect_port_held_while_open(rig);
   EXPECT_EQ(before, 2) << "only the swap itself wrote";
 }
 
@@ -271,6 +278,7 @@ void expect_failure_report(const JobRun& rig, int position) {
   EXPECT_TRUE(w.end_requested);
   EXPECT_EQ(w.cursor, Cursor::normal);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
+  testing::expect_port_held_while_open(rig);
   EXPECT_FALSE(rig.dump().finalized);
 }
 
