@@ -12,13 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "update/messages.h"
 #include "update/window.h"
 
 namespace patu {
 
 class Form;
-
-inline constexpr std::string_view kApplicationTitle = "Atualização Cartucho VORN";
 
 class Application {
  public:
