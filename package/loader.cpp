@@ -10,7 +10,7 @@
 namespace patu {
 namespace {
 
-const std::string kInvalid = "Pacote de atualização inválido: ";
+const std::string kInvalid(kInvalidPackage);
 
 std::string refusal(const LayoutBreach& breach, const PackageLines& lines,
                     const PackageLayout& layout) {

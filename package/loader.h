@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/lines.h"
 
 namespace patu {
+
+// How every refusal of a package's layout begins; a description of the breach follows.
+inline constexpr std::string_view kInvalidPackage = "Pacote de atualização inválido: ";
 
 // The package state: one per program, living for the whole run.
 struct PackageState {

@@ -12,16 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "update/messages.h"
 #include "update/window.h"
 
 namespace patu {
 
 class Form;
-
-inline constexpr std::string_view kApplicationTitle = "Atualização Cartucho VORN";
-// Shown by the system to whoever shuts the PC down during an update.
-inline constexpr std::string_view kEndSessionRefused =
-    "Atualização do aparelho em andamento. Não desligue o computador até que ela termine.";
 
 class Application {
  public:

@@ -83,7 +83,7 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
   }
   btATUALIZA = create_control(Panel9.handle(), L"BUTTON", "Atualiza", BS_PUSHBUTTON | WS_TABSTOP,
                               {7, 42, 334, 24}, kAtualizaId, font);
-  lbGG = create_label(Panel9.handle(), "Atualização não executada", 10, 68, font, text, face);
+  lbGG = create_label(Panel9.handle(), kStatusIdle, 10, 68, font, text, face);
   pbAND =
       create_control(Panel9.handle(), PROGRESS_CLASSW, "", PBS_SMOOTH, {7, 82, 334, 24}, -1, font);
   Label2 = create_control(Panel9.handle(), L"STATIC", "    Revisado em 16/08/2007",

@@ -1,11 +1,10 @@
 #include "ui/fmMSG.h"
 
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "ui/wide.h"
+#include "update/messages.h"
 
 namespace patu {
 namespace {
@@ -15,59 +14,6 @@ constexpr int kButton1Id = 101;
 constexpr int kButton2Id = 102;
 constexpr int kResultOk = 1;
 constexpr int kResultCancel = 2;
-
-constexpr std::string_view kLines0[] = {
-    "Para iniciar a atualização deste cartucho, coloque-o",
-    "em MODO DE ATUALIZAÇÃO e pressione OK para",
-    "iniciar o procedimento.",
-    "",
-    "MODO DE ATUALIZAÇÃO: ligue o aparelho com as",
-    "duas setas pressionadas (<- e ->).",
-};
-constexpr std::string_view kLines1[] = {
-    "Não foi possível abrir a porta serial definida para",
-    "a comunicação com o aparelho. Verifique se a porta",
-    "está correta ou se ela não está sendo utilizada por",
-    "outro software.",
-};
-constexpr std::string_view kLines3[] = {
-    "Não foi possível comunicar com o aparelho.",
-    "Verifique:",
-    "",
-    "1. Se o aparelho está alimentado corretamente",
-    "2. Se a conexão com o computador está correta",
-    "3. Se a porta serial foi definida corretamente.",
-};
-constexpr std::string_view kLines4[] = {
-    "Esta atualização não pode ser executada neste",
-    "aparelho por incompatibilidade de versões.",
-};
-constexpr std::string_view kLines7[] = {
-    "Atualização concluída com sucesso!!",
-};
-
-struct Message {
-  int code;
-  std::string_view title;
-  bool ok;
-  bool cancel;
-  std::span<const std::string_view> lines;
-};
-
-constexpr Message kCatalogue[] = {
-    {0, "Mensagem", true, true, kLines0},
-    {1, "Erro de comunicação", false, true, kLines1},
-    {3, "Erro de comunicação", false, true, kLines3},
-    {4, "Incompatibilidade de Versão", false, true, kLines4},
-    {7, "Mensagem", true, false, kLines7},
-};
-
-const Message* find_message(int code) {
-  for (const Message& m : kCatalogue) {
-    if (m.code == code) return &m;
-  }
-  return nullptr;
-}
 
 struct DisabledWindows {
   HWND keep;
