@@ -28,6 +28,9 @@ class Win32SerialPort final : public SerialPort {
 
   // Result of the open steps the last time ABRE_PORTA ran them (ok before any).
   OpenCode last_open_code() const { return open_code_; }
+  // The open port's handle, for inspection only (tests read the driver's settings back);
+  // meaningful while PORTA_ABERTA() is true.
+  HANDLE handle() const { return PORTA_SERIAL; }
 
  private:
   OpenCode CONFIGURA_PORTA(int port_number, HANDLE& handle);

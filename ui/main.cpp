@@ -1,5 +1,5 @@
-// pATU: the application title, the main window first (closing it ends the program), the
-// message dialog hidden, then the event loop.
+// pATU: DLL loads confined to the system folder, the application title, the main window first
+// (closing it ends the program), the message dialog hidden, then the event loop.
 
 #include <windows.h>
 
@@ -11,11 +11,13 @@
 #include "package/lines.h"
 #include "package/loader.h"
 #include "ui/application.h"
+#include "ui/dll_search.h"
 #include "ui/fmATU.h"
 #include "ui/fmMSG.h"
 #include "update/job.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  patu::restrict_dll_search();
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                       ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
