@@ -379,6 +379,45 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
 }
 
+// The thread's execution state. Asking for it sets it, so it is put back.
+EXECUTION_STATE execution_state() {
+  const EXECUTION_STATE state = SetThreadExecutionState(ES_CONTINUOUS);
+  SetThreadExecutionState(state);
+  return state;
+}
+
+// While the job holds the port the PC must not sleep and the session must not end; before
+// and after, the thread's own setting holds and the end of the session ends the program.
+// Every top-level window of the program is asked, as the system asks them all.
+TEST(MainWindow, APortInUseKeepsThePcAwakeAndRefusesTheEndOfTheSession) {
+  Program p(sample_package());
+  p.show();
+  const EXECUTION_STATE own = ES_CONTINUOUS | ES_DISPLAY_REQUIRED;
+  SetThreadExecutionState(own);
+  const std::vector<HWND> windows{p.app.handle(), p.fmATU.handle(), p.fmMSG.handle()};
+  auto answers = [&] {
+    std::vector<LRESULT> said;
+    for (HWND w : windows) said.push_back(SendMessageW(w, WM_QUERYENDSESSION, 0, 0));
+    return said;
+  };
+  const std::vector<LRESULT> agree(windows.size(), TRUE);
+  const std::vector<LRESULT> refuse(windows.size(), FALSE);
+  EXPECT_EQ(answers(), agree);
+
+  p.fmATU.set_port_in_use(true);
+  EXPECT_EQ(execution_state(), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  EXPECT_EQ(answers(), refuse);
+  // The end refused, the system tells every window that the session goes on.
+  for (HWND w : windows) SendMessageW(w, WM_ENDSESSION, FALSE, 0);
+  EXPECT_FALSE(p.app.Terminated());
+
+  p.fmATU.set_port_in_use(false);
+  EXPECT_EQ(execution_state(), own);
+  EXPECT_EQ(answers(), agree);
+  SendMessageW(p.fmATU.handle(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_TRUE(p.app.Terminated());
+}
+
 TEST(MainWindow, RunShowsTheProgramAndEndsWhenTheMainWindowCloses) {
   Program p(sample_package());
   PostMessageW(p.fmATU.handle(), WM_CLOSE, 0, 0);
