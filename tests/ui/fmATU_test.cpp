@@ -198,6 +198,36 @@ TEST(MainWindow, TheShippedPackageFillsTheWindow) {
   EXPECT_EQ(p.state.LINHA_ATUAL, 78);
 }
 
+// The bar's pixel `from_right` pixels from its right end, on its middle line, as drawn.
+COLORREF bar_pixel(HWND bar, int from_right) {
+  UpdateWindow(bar);
+  RECT r;
+  GetClientRect(bar, &r);
+  HDC dc = GetDC(bar);
+  const COLORREF color = GetPixel(dc, r.right - 1 - from_right, r.bottom / 2);
+  ReleaseDC(bar, dc);
+  return color;
+}
+
+// Reaching its end, the bar is drawn full at once and keeps its range.
+TEST(MainWindow, TheBarReachingItsEndIsDrawnFull) {
+  Program p(sample_package());
+  p.show();
+  const int max = p.fmATU.progress_max();
+  RECT r;
+  GetClientRect(p.fmATU.pbAND, &r);
+  p.fmATU.step_progress(max / 2);
+  const COLORREF filled = bar_pixel(p.fmATU.pbAND, r.right - 4);
+  EXPECT_NE(bar_pixel(p.fmATU.pbAND, 3), filled) << "half way, the right end is empty";
+
+  p.fmATU.step_progress(max);
+  EXPECT_EQ(progress_pos(p.fmATU), max);
+  EXPECT_EQ(p.fmATU.progress_max(), max);
+  EXPECT_EQ(bar_pixel(p.fmATU.pbAND, 3), filled);
+  p.fmATU.step_progress(-max);
+  EXPECT_EQ(progress_pos(p.fmATU), 0);
+}
+
 TEST(MainWindow, OnePortPanelIsYellowAndItsNumberIsTheChosenPort) {
   Program p(sample_package());
   p.show();
