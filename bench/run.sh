@@ -29,20 +29,7 @@ ws_xvfb
 
 hz=$(getconf CLK_TCK)
 now() { date +%s.%N; }
-# CPU time of a process so far, in clock ticks (user + system).
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 vmhwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
-# The wineserver of this session's prefix.
-wineserver_pid() {
-  local p
-  for p in $(pgrep wineserver); do
-    if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-      echo "$p"
-      return 0
-    fi
-  done
-  return 1
-}
 calc() { awk "BEGIN { printf \"$1\n\", $2 }"; }
 field() { sed -n "s/^$1=//p" "$2"; }
 
@@ -65,12 +52,12 @@ t_shown=$(now)
 ws_wait "the package shown" 30 ws_main_idle "$WS_IDLE"
 ws_press_atualiza
 patu_pid=$WS_PROGRAM_PID
-server_pid=$(wineserver_pid) || ws_fail "no wineserver for $WINEPREFIX"
+server_pid=$(ws_wineserver_pid) || ws_fail "no wineserver for $WINEPREFIX"
 
 ws_click_control Mensagem Button OK
 t_ok=$(now)
-cpu_ok=$(cpu_ticks "$patu_pid")
-server_ok=$(cpu_ticks "$server_pid")
+cpu_ok=$(ws_cpu_ticks "$patu_pid")
+server_ok=$(ws_cpu_ticks "$server_pid")
 ws_gone Mensagem
 deadline=$((SECONDS + 1800))
 until ws_find Mensagem >/dev/null || ws_find "$WS_APP" >/dev/null; do
@@ -78,8 +65,8 @@ until ws_find Mensagem >/dev/null || ws_find "$WS_APP" >/dev/null; do
   sleep 0.1
 done
 t_done=$(now)
-cpu_done=$(cpu_ticks "$patu_pid")
-server_done=$(cpu_ticks "$server_pid")
+cpu_done=$(ws_cpu_ticks "$patu_pid")
+server_done=$(ws_cpu_ticks "$server_pid")
 hwm_a=$(vmhwm_kb "$patu_pid")
 ws_wait "message 7" 30 ws_dialog_shows Mensagem 1 0 "${WS_DONE_LINES[@]}"
 ws_answer Mensagem OK
