@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "link/serial_w32.h"
@@ -62,22 +63,20 @@ class DeadLine : public ::testing::Test {
     EXPECT_EQ(count, 0u) << "a dead device replied";
   }
 
-  std::vector<Call> writes() {
-    std::vector<Call> calls;
-    const std::uint8_t sync = 0x86;
+  // Writes of one byte, then reads of one byte, each timed; `line` names them in the
+  // printed times.
+  std::pair<std::vector<Call>, std::vector<Call>> measure(const char* line) {
+    std::vector<Call> writes, reads;
+    std::uint8_t byte = 0x86;
     for (int i = 0; i < kCalls; ++i) {
-      calls.push_back(timed([&](std::uint32_t& n) { return port.ESCREVE_PORTA(&sync, 1, n); }));
+      writes.push_back(timed([&](std::uint32_t& n) { return port.ESCREVE_PORTA(&byte, 1, n); }));
     }
-    return calls;
-  }
-
-  std::vector<Call> reads() {
-    std::vector<Call> calls;
-    std::uint8_t byte = 0;
     for (int i = 0; i < kCalls; ++i) {
-      calls.push_back(timed([&](std::uint32_t& n) { return port.LE_PORTA(1, &byte, n); }));
+      reads.push_back(timed([&](std::uint32_t& n) { return port.LE_PORTA(1, &byte, n); }));
     }
-    return calls;
+    print(line, "ESCREVE_PORTA", writes);
+    print(line, "LE_PORTA", reads);
+    return {writes, reads};
   }
 
   static void print(const char* line, const char* what, const std::vector<Call>& calls) {
@@ -90,6 +89,17 @@ class DeadLine : public ::testing::Test {
                 static_cast<int>(calls.size()), least, most);
   }
 
+  // Every call answered `result` with `count` bytes, and took from `least_ms` to `most_ms`.
+  static void expect_each(const std::vector<Call>& calls, bool result, std::uint32_t count,
+                          double least_ms, double most_ms) {
+    for (const Call& c : calls) {
+      EXPECT_EQ(c.result, result);
+      EXPECT_EQ(c.count, count);
+      EXPECT_GE(c.ms, least_ms);
+      EXPECT_LT(c.ms, most_ms);
+    }
+  }
+
   Win32SerialPort port;
 };
 
@@ -97,20 +107,9 @@ class DeadLine : public ::testing::Test {
 // (under Wine at once: the protocol's polls then keep their length themselves).
 TEST_F(DeadLine, APulledCableFailsEveryWriteAndRead) {
   kill_device(kPulledCable);
-  const std::vector<Call> w = writes();
-  const std::vector<Call> r = reads();
-  print("pulled cable", "ESCREVE_PORTA", w);
-  print("pulled cable", "LE_PORTA", r);
-  for (const Call& c : w) {
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ(c.count, 0u);
-    EXPECT_LT(c.ms, kWriteLimitMs);
-  }
-  for (const Call& c : r) {
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ(c.count, 0u);
-    EXPECT_LT(c.ms, 10 * kReadLimitMs);
-  }
+  const auto [writes, reads] = measure("pulled cable");
+  expect_each(writes, false, 0, 0, kWriteLimitMs);
+  expect_each(reads, false, 0, 0, 10 * kReadLimitMs);
   port.FECHA_PORTA();
   EXPECT_FALSE(port.PORTA_ABERTA());
 }
@@ -118,21 +117,9 @@ TEST_F(DeadLine, APulledCableFailsEveryWriteAndRead) {
 // The line stays: writes still go out, reads wait out their time-out and bring nothing.
 TEST_F(DeadLine, ADeviceWithoutPowerTakesWritesAndLetsReadsTimeOut) {
   kill_device(kNoPower);
-  const std::vector<Call> w = writes();
-  const std::vector<Call> r = reads();
-  print("no power", "ESCREVE_PORTA", w);
-  print("no power", "LE_PORTA", r);
-  for (const Call& c : w) {
-    EXPECT_TRUE(c.result);
-    EXPECT_EQ(c.count, 1u);
-    EXPECT_LT(c.ms, kWriteLimitMs);
-  }
-  for (const Call& c : r) {
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ(c.count, 0u);
-    EXPECT_GE(c.ms, kReadLimitMs / 2);
-    EXPECT_LT(c.ms, 10 * kReadLimitMs);
-  }
+  const auto [writes, reads] = measure("no power");
+  expect_each(writes, true, 1, 0, kWriteLimitMs);
+  expect_each(reads, false, 0, kReadLimitMs / 2, 10 * kReadLimitMs);
 }
 
 }  // namespace
