@@ -3,6 +3,7 @@
 # 9600 baud, (a) by pATU.exe under Wine on a private Xvfb, driven as a person would, and
 # (b) by the native core (POSIX serial backend, real pauses). Each run is set against the
 # line's limit worked out from the emulator's own log of that run (bench/line_limit.cpp).
+# Then (c): the native protocol waiting out its 5 s for a reply on a dead line.
 # Writes build/bench/report.md and prints it. Measures; fails only when a run goes wrong.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +15,7 @@ package=$repo/resources/pacote.txt
 echo "== build the native side, optimised ($release)"
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target patu-emulator patu-image-check patu-bench-update \
-  patu-bench-line
+  patu-bench-line patu-bench-dead-line
 
 # shellcheck source=../tools/wine-session.sh
 source "$repo/tools/wine-session.sh"
@@ -29,20 +30,7 @@ ws_xvfb
 
 hz=$(getconf CLK_TCK)
 now() { date +%s.%N; }
-# CPU time of a process so far, in clock ticks (user + system).
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 vmhwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
-# The wineserver of this session's prefix.
-wineserver_pid() {
-  local p
-  for p in $(pgrep wineserver); do
-    if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-      echo "$p"
-      return 0
-    fi
-  done
-  return 1
-}
 calc() { awk "BEGIN { printf \"$1\n\", $2 }"; }
 field() { sed -n "s/^$1=//p" "$2"; }
 
@@ -65,12 +53,12 @@ t_shown=$(now)
 ws_wait "the package shown" 30 ws_main_idle "$WS_IDLE"
 ws_press_atualiza
 patu_pid=$WS_PROGRAM_PID
-server_pid=$(wineserver_pid) || ws_fail "no wineserver for $WINEPREFIX"
+server_pid=$(ws_wineserver_pid) || ws_fail "no wineserver for $WINEPREFIX"
 
 ws_click_control Mensagem Button OK
 t_ok=$(now)
-cpu_ok=$(cpu_ticks "$patu_pid")
-server_ok=$(cpu_ticks "$server_pid")
+cpu_ok=$(ws_cpu_ticks "$patu_pid")
+server_ok=$(ws_cpu_ticks "$server_pid")
 ws_gone Mensagem
 deadline=$((SECONDS + 1800))
 until ws_find Mensagem >/dev/null || ws_find "$WS_APP" >/dev/null; do
@@ -78,8 +66,8 @@ until ws_find Mensagem >/dev/null || ws_find "$WS_APP" >/dev/null; do
   sleep 0.1
 done
 t_done=$(now)
-cpu_done=$(cpu_ticks "$patu_pid")
-server_done=$(cpu_ticks "$server_pid")
+cpu_done=$(ws_cpu_ticks "$patu_pid")
+server_done=$(ws_cpu_ticks "$server_pid")
 hwm_a=$(vmhwm_kb "$patu_pid")
 ws_wait "message 7" 30 ws_dialog_shows Mensagem 1 0 "${WS_DONE_LINES[@]}"
 ws_answer Mensagem OK
@@ -97,6 +85,10 @@ ws_device_stop native
 "$release/tools/emulator/patu-image-check" "$package" "$out/native.dump" >"$out/native-check.out" ||
   ws_fail "(b) left the device without the complete image: $(cat "$out/native-check.out")"
 "$release/bench/patu-bench-line" "$out/native.dump" >"$out/native-line.out"
+
+echo "== (c) the native core waiting for a reply on a dead line"
+"$release/bench/patu-bench-dead-line" >"$out/dead-line.out" ||
+  ws_fail "(c) the wait on the dead line did not end in a time-out: $(cat "$out/dead-line.out")"
 
 # --- the table ------------------------------------------------------------------------------
 wall_a=$(calc %.3f "$t_done - $t_ok")
@@ -144,6 +136,12 @@ after_last=$(calc %.2f "($t_done - $t_device) - $(field end_ms "$la") / 1000")
   row "peak memory, VmHWM (MiB)" "$(calc %.1f "$hwm_a / 1024")" "$(calc %.1f "$(field vmhwm_kb "$out/native.out") / 1024")"
   row "size of pATU.exe (bytes)" "$(stat -c %s "$win64/pATU.exe")" "-"
   row "start to the window shown (s)" "$(calc %.2f "$t_shown - $t_launch")" "-"
+  echo
+  dead=$out/dead-line.out
+  echo "(c) A 5-second wait for a reply on a dead line (native core, system clock, every read" \
+    "failing at once): $(calc %.2f "$(field wait_ms "$dead") / 1000") s in $(field polls "$dead")" \
+    "one-byte polls, $(calc %.1f "$(field cpu_ms "$dead")") ms of CPU" \
+    "($(calc %.2f "100 * $(field cpu_ms "$dead") / $(field wait_ms "$dead")") %)."
   echo
   echo "How to read it: README.md, section \"Benchmark\"."
 } >"$out/report.md"

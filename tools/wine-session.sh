@@ -16,6 +16,10 @@
 #   ws_unplug N                  COM N cannot be opened
 #   ws_start PROGRAM [ARGS...]   starts a Windows program in the prefix
 #   ws_wait_exit SECONDS         waits for it to end; its status in WS_PROGRAM_STATUS
+#   ws_other_program TITLE       another program's window takes the foreground (wintext.exe)
+#   ws_end_session               asks every program of the prefix to end, as a shutdown does;
+#                                the status is 1 when a window refused
+#   ws_cpu_ticks PID, ws_wineserver_pid  CPU time used so far; the prefix's wineserver
 #   ws_window TITLE [SECONDS]    prints the X window of the shown window titled exactly TITLE
 #   ws_gone TITLE [SECONDS]      waits until no window titled TITLE is shown
 #   ws_key XID KEY, ws_click_control TITLE CLASS TEXT, ws_pixel TITLE CLASS TEXT DX DY
@@ -40,6 +44,7 @@ WS_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WS_WINE_RUN=$WS_REPO/cmake/wine-run
 declare -gA WS_DEVICE_PID=()
 WS_PROGRAM_PID=
+WS_OTHER_PID=
 WS_PROGRAM_STATUS=
 WS_XVFB_PID=
 WS_TEXTS=
@@ -83,10 +88,11 @@ ws_wine_stop() {
 ws_end() {
   local status=$? name
   ws_wine_stop
-  if [ -n "$WS_PROGRAM_PID" ]; then
-    kill "$WS_PROGRAM_PID" 2>/dev/null || true
-    wait "$WS_PROGRAM_PID" 2>/dev/null || true
-  fi
+  local pid
+  for pid in $WS_PROGRAM_PID $WS_OTHER_PID; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   for name in "${!WS_DEVICE_PID[@]}"; do ws_device_kill "$name"; done
   if [ -n "$WS_XVFB_PID" ]; then
     kill "$WS_XVFB_PID" 2>/dev/null || true
@@ -167,6 +173,34 @@ ws_wait_exit() {
   WS_PROGRAM_STATUS=0
   wait "$WS_PROGRAM_PID" || WS_PROGRAM_STATUS=$?
   WS_PROGRAM_PID=
+}
+
+ws_other_program() {
+  "$WS_WINE_RUN" "$WS_WINE_DIR" "$WS_WINTEXT" --foreground "$1" >"$WS_ART/other-program.log" 2>&1 &
+  WS_OTHER_PID=$!
+  local deadline=$((SECONDS + 60))
+  until grep -q '^foreground' "$WS_ART/other-program.log"; do
+    [ $SECONDS -lt $deadline ] || ws_fail "the other program never held the foreground"
+    sleep 0.1
+  done
+}
+
+ws_end_session() {
+  timeout 60 wineboot --end-session >>"$WS_ART/wineboot.log" 2>&1
+}
+
+# In clock ticks (getconf CLK_TCK a second), user and system.
+ws_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+ws_wineserver_pid() {
+  local p
+  for p in $(pgrep wineserver); do
+    if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
 }
 
 # The window's title as an anchored regular expression for xdotool.

@@ -148,7 +148,16 @@ bool TfmATU::SHOW_MSG(int code) { return fmMSG_->SHOW_MSG(code); }
 void TfmATU::set_status(std::string_view text) { set_label(lbGG, text); }
 
 void TfmATU::step_progress(int delta) {
-  SendMessageW(pbAND, PBM_DELTAPOS, static_cast<WPARAM>(delta), 0);
+  const auto before = SendMessageW(pbAND, PBM_DELTAPOS, static_cast<WPARAM>(delta), 0);
+  const int max = progress_max();
+  if (before < max && SendMessageW(pbAND, PBM_GETPOS, 0, 0) == max) {
+    // Visual styles glide the bar towards a higher position but draw a lower one at once, and
+    // message 7 must not open over a bar still short: one step past the end, then back.
+    SendMessageW(pbAND, PBM_SETRANGE32, 0, max + 1);
+    SendMessageW(pbAND, PBM_SETPOS, static_cast<WPARAM>(max + 1), 0);
+    SendMessageW(pbAND, PBM_SETRANGE32, 0, max);
+    SendMessageW(pbAND, PBM_SETPOS, static_cast<WPARAM>(max), 0);
+  }
 }
 
 int TfmATU::progress_max() const {

@@ -70,6 +70,9 @@ int TfmMSG::ShowModal() {
   forget_focus();
   center();
   modal_result_ = 0;
+  // Filled here rather than on activation: the window system does not always activate a
+  // window of a program that is not in the foreground, and the text must be this code's.
+  FormActivate();
   Show();
   DisabledWindows others{handle(), {}};
   EnumThreadWindows(GetCurrentThreadId(), disable_window, reinterpret_cast<LPARAM>(&others));
@@ -104,9 +107,6 @@ void TfmMSG::FormActivate() {
 
 LRESULT TfmMSG::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ACTIVATE:
-      if (LOWORD(wp) != WA_INACTIVE) FormActivate();
-      break;
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED && LOWORD(wp) == kButton1Id) modal_result_ = kResultOk;
       if (HIWORD(wp) == BN_CLICKED && LOWORD(wp) == kButton2Id) modal_result_ = kResultCancel;

@@ -18,12 +18,13 @@ class TfmMSG final : public Form {
   // code of the catalogue sets "OK"'s and "Cancelar"'s enabled states and the title, in
   // that order; any other code keeps the previous ones and shows no text.
   bool SHOW_MSG(int code);
-  // Shows the dialog modally until a button or a close request ends it: centred, every
-  // other window of the program disabled, the arrow pointer over it, the focus on its first
-  // enabled button. Returns 1 for "OK", 2 for any other ending; afterwards the active
-  // window, its focus and the caller's pointer are as they were.
+  // Shows the dialog modally until a button or a close request ends it: the text of Tag,
+  // centred, every other window of the program disabled, the arrow pointer over it, the focus
+  // on its first enabled button. Returns 1 for "OK", 2 for any other ending; afterwards the
+  // active window, its focus and the caller's pointer are as they were.
   int ShowModal();
-  // The activation handler: rebuilds Memo1 from Tag.
+  // Rebuilds Memo1 from Tag, once per showing: ShowModal runs it as the dialog shows, whether
+  // or not the window system then activates the dialog.
   void FormActivate();
 
   int Tag = 0;             // the message code being shown

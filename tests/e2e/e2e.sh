@@ -2,12 +2,12 @@
 # End-to-end runs of pATU.exe under Wine and a private Xvfb against the device emulator:
 # driven by X key presses and clicks, judged by what the windows show and what the device
 # ends up holding.
-#   e2e.sh SCENARIO      full_update | port_choice | nak_mid_module
+#   e2e.sh SCENARIO      full_update | port_choice | nak_mid_module | lost_device
 # Environment: PATU_EXE, PATU_EMULATOR, PATU_IMAGE_CHECK, PATU_WINTEXT, PATU_PACKAGE,
 # PATU_E2E_WINE (the Wine directory for cmake/wine-run), PATU_E2E_ARTIFACTS (per scenario:
 # logs, device dumps, window texts and a screenshot of every stage).
 set -euo pipefail
-scenario=${1:?usage: e2e.sh full_update|port_choice|nak_mid_module}
+scenario=${1:?usage: e2e.sh full_update|port_choice|nak_mid_module|lost_device}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../tools/wine-session.sh
 source "$here/../../tools/wine-session.sh"
@@ -53,6 +53,32 @@ progress_is() {
   esac
 }
 
+# True when the bar has gone past step $1.
+bar_past() {
+  [ "$(ws_progress "$main" | cut -d' ' -f1)" -gt "$1" ]
+}
+
+# The bar's step at the first module page: one before the firmware blocks and one for the
+# module area's erase (the firmware sections are the package's third and fourth groups).
+first_page_step() {
+  awk '$0 == "*" { ++m; next } m == 2 || m == 3 { ++n } END { print n + 2 }' "$PATU_PACKAGE"
+}
+
+# "LEFT RIGHT": the colours of the bar 3 pixels in from either end, on its middle line.
+bar_ends() {
+  local w h
+  read -r _ _ w h < <(ws_control_rect "$main" msctls_progress32 "") || return 1
+  echo "$(ws_pixel "$main" msctls_progress32 "" 3 $((h / 2))) $(ws_pixel "$main" msctls_progress32 "" $((w - 4)) $((h / 2)))"
+}
+
+# The bar's right end as drawn is the colour of its left end, not EMPTY (what it showed there
+# while short).
+bar_drawn_full() {
+  local ends
+  ends=$(bar_ends) || return 1
+  [ "${ends% *}" = "${ends#* }" ] && [ "${ends#* }" != "$1" ]
+}
+
 ends_with_status_0() {
   ws_wait_exit 60 || ws_fail "pATU.exe did not end"
   [ "$WS_PROGRAM_STATUS" = 0 ]
@@ -71,6 +97,19 @@ info_unchanged() {
     dump "$1" | grep -qx 'finalized 0'
 }
 
+# Firmware and the pages before page $2 written as the package says, the info block as it
+# was, not finalized; nothing else.
+written_before_page() {
+  local differences expected
+  differences=$("$PATU_IMAGE_CHECK" "$PATU_PACKAGE" "$art/$1.dump" | tail -n +2 | sed 's/^  //' || true)
+  expected=$(
+    echo "block 8000 holds other bytes"
+    for ((p = $2; p <= 508; ++p)); do printf 'page %04X never written\n' "$p"; done
+    echo "the update was not finalized"
+  )
+  [ "$differences" = "$expected" ] && info_unchanged "$1"
+}
+
 # Nothing erased or written, no protocol violation.
 device_untouched() {
   ! dump "$1" | grep -qE '^(page|erase|violation) ' &&
@@ -79,8 +118,10 @@ device_untouched() {
 
 # --- scenarios ----------------------------------------------------------------------------
 
-# The shipped package onto a device on COM 1: a prompt cancelled first, then the update,
-# with a second press of "Atualiza" while it runs.
+# The shipped package onto a device on COM 1: a prompt cancelled first and the session ended
+# with the window idle, then the update, with a second press of "Atualiza" while it runs,
+# the end of the session refused during the module pages, and another program's window in
+# the foreground when message 7 shows.
 full_update() {
   ws_device idle-device 1
   ws_patu_start "$PATU_EXE"
@@ -91,9 +132,13 @@ full_update() {
   ws_answer Mensagem Cancelar
   ws_wait "the window idle after the cancelled prompt" 10 ws_main_idle "$idle"
   ws_check "the bar stays at its start" progress_is start
+  ws_check "with the window idle, the end of the session is agreed to" ws_end_session
+  ws_check "and it ends pATU.exe" ends_with_status_0
   ws_device_stop idle-device
-  ws_check "a cancelled prompt sends nothing to the device" [ -z "$(exchanges idle-device)" ]
+  ws_check "neither the cancelled prompt nor the end of the session sent anything" \
+    [ -z "$(exchanges idle-device)" ]
 
+  ws_patu_start "$PATU_EXE"
   ws_device device 1
   ws_press_atualiza
   ws_answer Mensagem OK
@@ -114,11 +159,25 @@ full_update() {
     sleep 0.2
   done
   echo "ok: no second prompt during the job"
-  ws_wait "the bar moving on" 30 eval '[ "$(ws_progress "$main" | cut -d" " -f1)" -gt "$start_pos" ]'
+  ws_wait "the bar moving on" 30 bar_past "$start_pos"
+  local empty_end
+  empty_end=$(bar_ends | cut -d' ' -f2)
 
+  ws_wait "the module pages under way" 120 bar_past $(($(first_page_step) + 10))
+  local refused=0
+  ws_end_session || refused=$?
+  ws_check "the end of the session refused while the device is written" [ "$refused" = 1 ]
+  ws_check "pATU.exe runs on" kill -0 "$WS_PROGRAM_PID"
+  start_pos=$(ws_progress "$main" | cut -d' ' -f1)
+  ws_wait "the bar moving on after the refusal" 30 bar_past "$start_pos"
+
+  # Someone reads mail while the update runs: message 7 must still show its own text.
+  ws_other_program "Outro programa"
   ws_wait "message 7" 600 ws_dialog_shows Mensagem 1 0 "${WS_DONE_LINES[@]}"
+  echo "the X focus as message 7 shows: $(xdotool getwindowfocus getwindowname 2>/dev/null || echo none)"
   ws_check "the status line reports the end" ws_has "$main" Static "Atualização concluída!"
   ws_check "the bar is full" progress_is full
+  ws_check "the bar drawn full as message 7 opens" bar_drawn_full "$empty_end"
   ws_shot dialog-7 "$(ws_window Mensagem)"
   ws_shot done
   ws_answer Mensagem OK
@@ -217,22 +276,94 @@ nak_mid_module() {
   ws_check "pATU.exe ends with status 0 after the box" ends_with_status_0
 
   ws_device_stop device
-  local differences expected
-  differences=$("$PATU_IMAGE_CHECK" "$PATU_PACKAGE" "$art/device.dump" | tail -n +2 | sed 's/^  //' || true)
-  expected=$(
-    echo "block 8000 holds other bytes"
-    for ((p = 100; p <= 508; ++p)); do printf 'page %04X never written\n' "$p"; done
-    echo "the update was not finalized"
-  )
-  ws_check "firmware and pages 0 to 99 written as the package says; nothing else" \
-    [ "$differences" = "$expected" ]
-  ws_check "the info block unchanged, not finalized" info_unchanged device
+  ws_check "firmware and pages 0 to 99 written as the package says, the info block unchanged" \
+    written_before_page device 100
   ws_check "the NAKed page is the last command" \
     [ "$(exchanges device | tail -n1 | field arg),$(exchanges device | tail -n1 | field fault)" = "0064:00,nak" ]
 }
 
+# The device lost at module page 3 by FAULT (hangup: the cable pulled; poweroff: the power
+# lost): the failure is reported within 15 s, and the time it took is printed with what
+# pATU.exe and wineserver used of the CPU meanwhile; the program ends after the box, with
+# the pages before the fault written, the info block as it was and no 'G'.
+lost_at_page_3() {
+  local fault=$1
+  ws_device "$fault" 1 --fault "$fault@F:0003"
+  ws_patu_start "$PATU_EXE"
+  ws_press_atualiza
+  local patu=$WS_PROGRAM_PID server
+  server=$(ws_wineserver_pid) || ws_fail "no wineserver for $WINEPREFIX"
+  ws_answer Mensagem OK
+
+  # Until the box, nothing but pATU.exe runs in the prefix: what wineserver does is for it.
+  local deadline=$((SECONDS + 120))
+  until grep -q '^dead ' "$art/$fault.log"; do
+    [ $SECONDS -lt $deadline ] || ws_fail "the $fault never struck"
+    sleep 0.02
+  done
+  local seen patu_cpu server_cpu boxed
+  seen=$(date +%s.%N)
+  patu_cpu=$(ws_cpu_ticks "$patu")
+  server_cpu=$(ws_cpu_ticks "$server")
+  deadline=$((SECONDS + 60))
+  until ws_find "$app" >/dev/null; do
+    [ $SECONDS -lt $deadline ] || ws_fail "no box within 60 s of the $fault"
+    sleep 0.05
+  done
+  boxed=$(date +%s.%N)
+  patu_cpu=$(($(ws_cpu_ticks "$patu") - patu_cpu))
+  server_cpu=$(($(ws_cpu_ticks "$server") - server_cpu))
+  local struck took
+  struck=$(sed -n 's/^dead .* unix=//p' "$art/$fault.log")
+  took=$(awk -v a="$struck" -v b="$boxed" 'BEGIN { printf "%.1f", b - a }')
+  awk -v f="$fault" -v took="$took" -v p="$patu_cpu" -v s="$server_cpu" -v hz="$(getconf CLK_TCK)" -v a="$seen" -v b="$boxed" 'BEGIN {
+      printf "measured: %s at page 3: the box %s s after the fault; waiting on the dead line", f, took
+      printf " (%.1f s), pATU.exe used %.1f %% of a core and wineserver %.1f %%\n", b - a,
+        100 * p / hz / (b - a), 100 * s / hz / (b - a)
+    }' | tee -a "$art/measured.txt"
+  ws_check "the box within 15 s of the $fault" awk -v t="$took" 'BEGIN { exit !(t <= 15) }'
+  # A poll that the dead line fails at once must still take its time: a loop spinning on it
+  # kept a third of a core busy.
+  ws_expect "no busy waiting: pATU.exe under 10 % of a core on the dead line" \
+    awk -v p="$patu_cpu" -v hz="$(getconf CLK_TCK)" -v a="$seen" -v b="$boxed" \
+    'BEGIN { exit !(100 * p / hz / (b - a) < 10) }'
+
+  ws_wait "the failure message box" 10 ws_has "$app" Static "$failed_box"
+  ws_check "the status line reports the failure" ws_has "$main" Static "Atualização não concluída!"
+  ws_check "no message 7" eval '! ws_find Mensagem >/dev/null'
+  ws_shot "$fault-box"
+  ws_key "$(ws_window "$app")" space
+  ws_check "pATU.exe ends with status 0 after the box" ends_with_status_0
+
+  ws_device_stop "$fault"
+  ws_check "firmware and pages 0 to 2 written as the package says, the info block unchanged" \
+    written_before_page "$fault" 3
+  ws_check "the page the $fault hit is the last command: no 'G', nothing sent after it" \
+    [ "$(exchanges "$fault" | tail -n1 | field arg),$(exchanges "$fault" | tail -n1 | field fault)" = "0003:00,$fault" ]
+}
+
+# The device lost after it was identified: its second reading fails (message 3, nothing
+# written, then the program ends), the cable pulled and the power lost in the module pages.
+lost_device() {
+  ws_device quiet 1 --fault shortlen@D#2
+  ws_patu_start "$PATU_EXE"
+  ws_press_atualiza
+  ws_answer Mensagem OK
+  ws_wait "message 3 when the second reading fails" 30 \
+    ws_dialog_shows "Erro de comunicação" 0 1 "${no_device_lines[@]}"
+  ws_answer "Erro de comunicação" Cancelar
+  ws_check "then pATU.exe ends with status 0" ends_with_status_0
+  ws_device_stop quiet
+  ws_check "two readings, nothing written" \
+    [ "$(exchanges quiet | grep '^cmd ' | field letter | tr -d '\n')" = DD ]
+  ws_check "the device untouched" device_untouched quiet
+
+  lost_at_page_3 hangup
+  lost_at_page_3 poweroff
+}
+
 case "$scenario" in
-  full_update | port_choice | nak_mid_module) "$scenario" ;;
+  full_update | port_choice | nak_mid_module | lost_device) "$scenario" ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 if [ "$WS_FAILURES" -gt 0 ]; then

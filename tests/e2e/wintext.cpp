@@ -14,6 +14,10 @@
 // --repaint first asks for every window of the program to be painted afresh, whole, so that
 // what the screen then shows can be set against what it showed before.
 // Exit status 0, also when no window was found (nothing printed); 2 on a usage error.
+//   wintext --foreground TITLE
+// plays another program that the user works in: shows a window titled TITLE, takes the
+// foreground, prints "foreground" once it has it (or "background"), and runs until the
+// window is closed.
 
 #include <windows.h>
 // after windows.h, which it needs
@@ -155,14 +159,40 @@ BOOL CALLBACK collect(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+LRESULT CALLBACK other_program(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+int hold_foreground(const wchar_t* title) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = other_program;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"wintext.OtherProgram";
+  RegisterClassW(&wc);
+  // At the lower left, clear of pATU's windows in the middle of the screen.
+  HWND window = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 8,
+                                560, 300, 180, nullptr, nullptr, wc.hInstance, nullptr);
+  SetForegroundWindow(window);
+  emit(GetForegroundWindow() == window ? "foreground" : "background");
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring_view(argv[1]) == L"--foreground") return hold_foreground(argv[2]);
   int next = 1;
   const bool repaint = argc > 1 && std::wstring_view(argv[1]) == L"--repaint";
   if (repaint) ++next;
   if (argc - next > 1) {
-    emit("usage: wintext [--repaint] [IMAGE]");
+    emit("usage: wintext [--repaint] [IMAGE] | wintext --foreground TITLE");
     return 2;
   }
   Search search{next < argc ? argv[next] : L"pATU.exe", {}};

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,6 +58,23 @@ struct Line {
   SkippingClock clock;
   Protocol link;
 };
+
+// The line the program prints when the device goes dead: command `n`, hit by `fault`, at a
+// time on the device's clock within the program's run so far and on the wall clock now.
+void expect_death_told(const std::string& line, int n, const std::string& fault,
+                       steady_clock::time_point started) {
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      line, m, std::regex(R"(dead n=(\d+) fault=(\S+) t=(\d+) unix=(\d+\.\d{3})\n?)")))
+      << line;
+  EXPECT_EQ(std::stoi(m[1]), n);
+  EXPECT_EQ(m[2], fault);
+  EXPECT_LE(std::stoll(m[3]),
+            std::chrono::duration_cast<milliseconds>(steady_clock::now() - started).count());
+  const double wall =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_NEAR(std::stod(m[4]), wall, 5.0);
+}
 
 Block pattern() {
   Block b{};
@@ -131,6 +149,7 @@ TEST(EmulatorProgram, PacesTheLineAtTheGivenBaud) {
 
 TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
   EmulatorProcess hanging;
+  const auto started = steady_clock::now();
   hanging.start({"--fault", "hangup@E", "--dump", hanging.dump_path()});
   Line line(hanging.pty());
   ASSERT_TRUE(line.write({0x86}));
@@ -138,6 +157,7 @@ TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
   ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
   EXPECT_EQ(hanging.wait_exit(), 0);
   EXPECT_FALSE(line.write({0x86})) << "nobody at the other end";
+  expect_death_told(hanging.rest_of_stdout(), 1, "hangup", started);
   // The dump is written even when the program ends by itself.
   const auto dump = hanging.dump();
   ASSERT_TRUE(dump.has_value());
@@ -147,12 +167,14 @@ TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
 
 TEST(EmulatorProgram, APowerLossKeepsTheLineButAnswersNothing) {
   EmulatorProcess dead;
+  const auto started = steady_clock::now();
   dead.start({"--fault", "poweroff@E", "--dump", dead.dump_path()});
   Line line(dead.pty());
   ASSERT_TRUE(line.write({0x86}));
   ASSERT_EQ(line.read(1), Bytes{0x79});
   ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
   EXPECT_EQ(line.read(2), Bytes{}) << "no reply";
+  expect_death_told(dead.first_line(), 1, "poweroff", started);
   EXPECT_TRUE(line.write({0x86})) << "the line is still there";
   EXPECT_EQ(line.read(1), Bytes{}) << "no complement";
   EXPECT_EQ(dead.stop(), 0);

@@ -198,6 +198,36 @@ TEST(MainWindow, TheShippedPackageFillsTheWindow) {
   EXPECT_EQ(p.state.LINHA_ATUAL, 78);
 }
 
+// The bar's pixel `from_right` pixels from its right end, on its middle line, as drawn.
+COLORREF bar_pixel(HWND bar, int from_right) {
+  UpdateWindow(bar);
+  RECT r;
+  GetClientRect(bar, &r);
+  HDC dc = GetDC(bar);
+  const COLORREF color = GetPixel(dc, r.right - 1 - from_right, r.bottom / 2);
+  ReleaseDC(bar, dc);
+  return color;
+}
+
+// Reaching its end, the bar is drawn full at once and keeps its range.
+TEST(MainWindow, TheBarReachingItsEndIsDrawnFull) {
+  Program p(sample_package());
+  p.show();
+  const int max = p.fmATU.progress_max();
+  RECT r;
+  GetClientRect(p.fmATU.pbAND, &r);
+  p.fmATU.step_progress(max / 2);
+  const COLORREF filled = bar_pixel(p.fmATU.pbAND, r.right - 4);
+  EXPECT_NE(bar_pixel(p.fmATU.pbAND, 3), filled) << "half way, the right end is empty";
+
+  p.fmATU.step_progress(max);
+  EXPECT_EQ(progress_pos(p.fmATU), max);
+  EXPECT_EQ(p.fmATU.progress_max(), max);
+  EXPECT_EQ(bar_pixel(p.fmATU.pbAND, 3), filled);
+  p.fmATU.step_progress(-max);
+  EXPECT_EQ(progress_pos(p.fmATU), 0);
+}
+
 TEST(MainWindow, OnePortPanelIsYellowAndItsNumberIsTheChosenPort) {
   Program p(sample_package());
   p.show();
@@ -377,6 +407,45 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
   EXPECT_EQ(p.port.opened, std::vector<int>{1});
   EXPECT_TRUE(p.app.Terminated());
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
+}
+
+// The thread's execution state. Asking for it sets it, so it is put back.
+EXECUTION_STATE execution_state() {
+  const EXECUTION_STATE state = SetThreadExecutionState(ES_CONTINUOUS);
+  SetThreadExecutionState(state);
+  return state;
+}
+
+// While the job holds the port the PC must not sleep and the session must not end; before
+// and after, the thread's own setting holds and the end of the session ends the program.
+// Every top-level window of the program is asked, as the system asks them all.
+TEST(MainWindow, APortInUseKeepsThePcAwakeAndRefusesTheEndOfTheSession) {
+  Program p(sample_package());
+  p.show();
+  const EXECUTION_STATE own = ES_CONTINUOUS | ES_DISPLAY_REQUIRED;
+  SetThreadExecutionState(own);
+  const std::vector<HWND> windows{p.app.handle(), p.fmATU.handle(), p.fmMSG.handle()};
+  auto answers = [&] {
+    std::vector<LRESULT> said;
+    for (HWND w : windows) said.push_back(SendMessageW(w, WM_QUERYENDSESSION, 0, 0));
+    return said;
+  };
+  const std::vector<LRESULT> agree(windows.size(), TRUE);
+  const std::vector<LRESULT> refuse(windows.size(), FALSE);
+  EXPECT_EQ(answers(), agree);
+
+  p.fmATU.set_port_in_use(true);
+  EXPECT_EQ(execution_state(), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  EXPECT_EQ(answers(), refuse);
+  // The end refused, the system tells every window that the session goes on.
+  for (HWND w : windows) SendMessageW(w, WM_ENDSESSION, FALSE, 0);
+  EXPECT_FALSE(p.app.Terminated());
+
+  p.fmATU.set_port_in_use(false);
+  EXPECT_EQ(execution_state(), own);
+  EXPECT_EQ(answers(), agree);
+  SendMessageW(p.fmATU.handle(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_TRUE(p.app.Terminated());
 }
 
 TEST(MainWindow, RunShowsTheProgramAndEndsWhenTheMainWindowCloses) {

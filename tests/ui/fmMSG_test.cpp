@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +101,80 @@ TEST_F(MessageDialog, EachShowingShowsItsCodeAndAnswersByTheButtonPressed) {
     EXPECT_EQ(focus, e.ok ? fmMSG.Button1 : fmMSG.Button2);
     EXPECT_EQ(fmMSG.Tag, e.code);
     EXPECT_FALSE(IsWindowVisible(fmMSG.handle()));
+  }
+}
+
+// Counts the texts set into a window while it lives.
+class TextsSet {
+ public:
+  explicit TextsSet(HWND window) : window_(window) {
+    SetWindowSubclass(window_, count, 0, reinterpret_cast<DWORD_PTR>(&count_));
+  }
+  ~TextsSet() { RemoveWindowSubclass(window_, count, 0); }
+  int count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK count(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                DWORD_PTR counter) {
+    if (msg == WM_SETTEXT) ++*reinterpret_cast<int*>(counter);
+    return DefSubclassProc(hwnd, msg, wp, lp);
+  }
+  HWND window_;
+  int count_ = 0;
+};
+
+// While it lives, the window system does not activate `window`, as it may refuse to for a
+// program that is not in the foreground.
+class NoActivation {
+ public:
+  explicit NoActivation(HWND window) {
+    refused_ = window;
+    hook_ = SetWindowsHookExW(WH_CBT, refuse, nullptr, GetCurrentThreadId());
+  }
+  ~NoActivation() {
+    UnhookWindowsHookEx(hook_);
+    refused_ = nullptr;
+  }
+
+ private:
+  static LRESULT CALLBACK refuse(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wp) == refused_) return 1;
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+  static inline HWND refused_ = nullptr;
+  HHOOK hook_ = nullptr;
+};
+
+// The text is filled once as the dialog shows: a showing that the window system never
+// activates still shows its own code's lines, not the last ones, and activations during a
+// showing fill nothing again.
+TEST_F(MessageDialog, TheTextIsTheCodesOncePerShowingWhateverTheActivationDoes) {
+  struct Step {
+    const Expected& shows;
+    bool activated;
+  };
+  for (const Step& step : {Step{kPrompt, true}, Step{kDone, false}, Step{kNoDevice, false},
+                           Step{kIncompatible, true}}) {
+    const Expected& e = step.shows;
+    SCOPED_TRACE("code " + std::to_string(e.code));
+    TextsSet texts(fmMSG.Memo1);
+    std::optional<NoActivation> refused;
+    if (!step.activated) refused.emplace(fmMSG.handle());
+    Lines lines;
+    bool active = false;
+    ModalDriver driver;
+    driver.then(shown(fmMSG.handle()), [&](HWND dialog) {
+      active = GetActiveWindow() == dialog;
+      lines = edit_lines(fmMSG.Memo1);
+      // Leaving the dialog and coming back, as the user switching programs would.
+      SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+      SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+      press(e.ok ? fmMSG.Button1 : fmMSG.Button2);
+    });
+    fmMSG.SHOW_MSG(e.code);
+    EXPECT_EQ(active, step.activated);
+    EXPECT_EQ(lines, e.lines);
+    EXPECT_EQ(texts.count(), 1);
   }
 }
 

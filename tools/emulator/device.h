@@ -74,6 +74,8 @@ class Device {
   void pop_output() { out_.pop_front(); }
 
   bool hung_up() const { return state_.hung_up; }
+  // Answers nothing any more: it left the line (hangup) or lost power (poweroff).
+  bool dead() const { return phase_ == Phase::gone; }
   // Memory, violations and command log, as the dump shows them.
   const Dump& state() const { return state_; }
   Block block(std::uint16_t address) const;

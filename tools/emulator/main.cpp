@@ -7,12 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -27,6 +29,7 @@ namespace {
 
 using patu::emu::Device;
 using patu::emu::DeviceConfig;
+using patu::emu::Exchange;
 using patu::emu::Micros;
 
 constexpr std::string_view kUsage = R"(usage: patu-emulator [options]
@@ -191,6 +194,24 @@ int die(const std::string& what) {
   return 1;
 }
 
+// Tells whoever watches the run when the device stopped answering, so that what the host does
+// next can be timed from it: the command that did it, its frame's end on the device's clock,
+// and the wall clock now.
+void tell_death(const Device& device) {
+  const auto& log = device.state().log;
+  const auto command = std::find_if(log.rbegin(), log.rend(), [](const Exchange& e) {
+    return e.kind == Exchange::Kind::command;
+  });
+  if (command == log.rend()) return;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  char wall[32];
+  std::snprintf(wall, sizeof wall, "%lld.%03ld", static_cast<long long>(now.tv_sec),
+                now.tv_nsec / 1'000'000);
+  std::cout << "dead n=" << command->number << " fault=" << command->fault
+            << " t=" << command->t_frame << " unix=" << wall << std::endl;
+}
+
 // Serves the device on `master` until a stop signal or a hang-up.
 int serve(int master, Device& device, const sigset_t& wait_mask) {
   const auto start = std::chrono::steady_clock::now();
@@ -235,7 +256,9 @@ int serve(int master, Device& device, const sigset_t& wait_mask) {
       const ssize_t n = read(master, buffer, sizeof buffer);
       if (n < 0 && errno != EAGAIN && errno != EINTR) return die("reading the pseudo-terminal");
       t = now();
+      const bool was_dead = device.dead();
       for (ssize_t i = 0; i < n; ++i) device.receive(buffer[i], t);
+      if (!was_dead && device.dead()) tell_death(device);
     }
   }
   return 0;
