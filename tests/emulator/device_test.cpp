@@ -363,43 +363,31 @@ TEST(DeviceFaults, ASlowReplyComesLateAndHoldsBackWhatFollows) {
   EXPECT_EQ(command(device, 1).t_out, 6000);
 }
 
-TEST(DeviceFaults, HangupSilencesTheDeviceForGood) {
-  Device device(with_faults({"hangup@E:8980"}));
-  Host host(device);
-  host.command(frame_e(0x8900));
-  host.send({0x86});
-  host.take();
-  host.send(frame_e(0x8980));
-  EXPECT_EQ(host.take(), Bytes{});
-  EXPECT_TRUE(device.hung_up());
-  EXPECT_TRUE(device.state().hung_up);
-  host.send({0xAB, 0x86});
-  EXPECT_EQ(host.take(), Bytes{});
-  EXPECT_EQ(command(device, 2).fault, "hangup");
-  EXPECT_EQ(device.state().erases.size(), 1u);
-  EXPECT_EQ(device.state().log.size(), 2u) << "nothing is heard after the hang-up";
-}
-
-TEST(DeviceFaults, PowerLossSilencesTheDeviceForGoodButKeepsTheLine) {
-  Device device(with_faults({"poweroff@E#2"}));
-  Host host(device);
-  host.command(frame_e(0x8900));
-  host.send({0x86});
-  host.take();
-  host.send(frame_e(0x8980));
-  EXPECT_EQ(host.take(), Bytes{});
-  EXPECT_FALSE(device.hung_up());
-  host.send({0xAB, 0x86});
-  EXPECT_EQ(host.take(), Bytes{});
-  EXPECT_EQ(command(device, 2).fault, "poweroff");
-  EXPECT_EQ(device.state().erases.size(), 1u) << "the erase it lost power over did not act";
-  // What the host still sends is on record, and none of it acted.
-  const auto& log = device.state().log;
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[2].kind, Exchange::Kind::ignored);
-  EXPECT_EQ(log[2].byte, 0xAB);
-  EXPECT_EQ(log[3].kind, Exchange::Kind::ignored);
-  EXPECT_EQ(log[3].byte, 0x86);
+TEST(DeviceFaults, HangupAndPowerLossSilenceTheDeviceForGood) {
+  for (const bool hangup : {true, false}) {
+    const char* kind = hangup ? "hangup" : "poweroff";
+    SCOPED_TRACE(kind);
+    Device device(with_faults({hangup ? "hangup@E:8980" : "poweroff@E#2"}));
+    Host host(device);
+    host.command(frame_e(0x8900));
+    host.send({0x86});
+    host.take();
+    host.send(frame_e(0x8980));
+    EXPECT_EQ(host.take(), Bytes{});
+    EXPECT_EQ(device.hung_up(), hangup);
+    EXPECT_EQ(device.state().hung_up, hangup);
+    host.send({0xAB, 0x86});
+    EXPECT_EQ(host.take(), Bytes{});
+    EXPECT_EQ(command(device, 2).fault, kind);
+    EXPECT_EQ(device.state().erases.size(), 1u) << "the erase it went dead over did not act";
+    // Off the line nothing is heard; without power, what the host still sends is on record.
+    const auto& log = device.state().log;
+    ASSERT_EQ(log.size(), hangup ? 2u : 4u);
+    for (std::size_t i = 2; i < log.size(); ++i) {
+      EXPECT_EQ(log[i].kind, Exchange::Kind::ignored);
+      EXPECT_EQ(log[i].byte, i == 2 ? 0xAB : 0x86);
+    }
+  }
 }
 
 // The commands of a short update, numbered 1 to 10.

@@ -61,6 +61,13 @@ struct Line {
 
 // The line the program prints when the device goes dead: command `n`, hit by `fault`, at a
 // time on the device's clock within the program's run so far and on the wall clock now.
+// The handshake and the frame of an 'E', for a fault to hit.
+void send_erase(Line& line) {
+  ASSERT_TRUE(line.write({0x86}));
+  ASSERT_EQ(line.read(1), Bytes{0x79});
+  ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
+}
+
 void expect_death_told(const std::string& line, int n, const std::string& fault,
                        steady_clock::time_point started) {
   std::smatch m;
@@ -152,9 +159,7 @@ TEST(EmulatorProgram, AHangupFaultDropsTheLineAndEndsTheProgram) {
   const auto started = steady_clock::now();
   hanging.start({"--fault", "hangup@E", "--dump", hanging.dump_path()});
   Line line(hanging.pty());
-  ASSERT_TRUE(line.write({0x86}));
-  ASSERT_EQ(line.read(1), Bytes{0x79});
-  ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
+  send_erase(line);
   EXPECT_EQ(hanging.wait_exit(), 0);
   EXPECT_FALSE(line.write({0x86})) << "nobody at the other end";
   expect_death_told(hanging.rest_of_stdout(), 1, "hangup", started);
@@ -170,9 +175,7 @@ TEST(EmulatorProgram, APowerLossKeepsTheLineButAnswersNothing) {
   const auto started = steady_clock::now();
   dead.start({"--fault", "poweroff@E", "--dump", dead.dump_path()});
   Line line(dead.pty());
-  ASSERT_TRUE(line.write({0x86}));
-  ASSERT_EQ(line.read(1), Bytes{0x79});
-  ASSERT_TRUE(line.write({4, 'E', 0x89, 0x00}));
+  send_erase(line);
   EXPECT_EQ(line.read(2), Bytes{}) << "no reply";
   expect_death_told(dead.first_line(), 1, "poweroff", started);
   EXPECT_TRUE(line.write({0x86})) << "the line is still there";
