@@ -96,14 +96,16 @@ void Application::message_box(HWND owner, std::string_view text, UINT icon) cons
 void Application::hold_pc(bool held) {
   if (held == held_) return;
   held_ = held;
+  // The reason goes with the window the user sees.
+  HWND shown = main_ ? main_ : handle_;
   if (held) {
     execution_state_ = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    ShutdownBlockReasonCreate(main_ ? main_ : handle_, widen(kEndSessionRefused).c_str());
+    ShutdownBlockReasonCreate(shown, widen(kEndSessionRefused).c_str());
   } else {
     // Only a continuous state is one to go back to; otherwise the thread had set none.
     SetThreadExecutionState((execution_state_ & ES_CONTINUOUS) != 0 ? execution_state_
                                                                     : ES_CONTINUOUS);
-    ShutdownBlockReasonDestroy(main_ ? main_ : handle_);
+    ShutdownBlockReasonDestroy(shown);
   }
 }
 
@@ -162,7 +164,7 @@ LRESULT CALLBACK Application::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
       if (self) return self->end_session_message(msg, wp);
-      return DefWindowProcW(hwnd, msg, wp, lp);
+      [[fallthrough]];
     default:
       return DefWindowProcW(hwnd, msg, wp, lp);
   }

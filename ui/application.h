@@ -63,7 +63,6 @@ class Application {
   // restart, log-off) is refused, with a reason the system shows; releasing puts back the
   // sleep setting the thread had. Unheld, the end of the session ends the program at once.
   void hold_pc(bool held);
-  bool pc_held() const { return held_; }
   // For WM_QUERYENDSESSION and WM_ENDSESSION in any of the program's top-level windows.
   LRESULT end_session_message(UINT msg, WPARAM wp);
 
