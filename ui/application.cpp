@@ -153,10 +153,20 @@ LRESULT Application::end_session_message(HWND hwnd, UINT msg, WPARAM wp) {
     return FALSE;
   }
   // The session ends: the event loop stops and the program closes down in order (a report on
-  // screen closes unanswered, and the port with it). While held this comes only when the
-  // user forced the end; the update cannot be cut short cleanly, and the system ends the
-  // process.
-  if (wp) Terminate();
+  // screen closes unanswered, a message box too, and the port after them). While held this
+  // comes only when the user forced the end; the update cannot be cut short cleanly, and the
+  // system ends the process.
+  if (wp) {
+    Terminate();
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), collect_window, reinterpret_cast<LPARAM>(&windows));
+    for (HWND w : windows) {
+      wchar_t name[16];
+      if (GetClassNameW(w, name, 16) && std::wstring_view(name) == L"#32770") {
+        PostMessageW(w, WM_CLOSE, 0, 0);
+      }
+    }
+  }
   return 0;
 }
 

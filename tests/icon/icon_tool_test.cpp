@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,15 @@ TEST(IconFile, HoldsEverySizeAsBitmapsAndAPngReadBackExactly) {
     }
   }
   EXPECT_EQ(expected_offset, file.size());
+}
+
+// The picture of the icon that the README and the guide show is the icon as drawn today.
+TEST(IconFile, TheDocumentationShowsTheIconAsDrawn) {
+  std::ifstream in(PATU_DOCS_ICON, std::ios::binary);
+  ASSERT_TRUE(in) << PATU_DOCS_ICON;
+  const Bytes shown{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_TRUE(shown == png(draw(96)))
+      << "redraw it: build/native/tools/icon/patu-icon /dev/null docs/icon.png 96";
 }
 
 }  // namespace

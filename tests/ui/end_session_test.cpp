@@ -203,5 +203,23 @@ TEST_F(EndOfSession, AReportOnScreenEndsWithTheSession) {
   EXPECT_FALSE(p.job.running());
 }
 
+// A message box on screen (the failure box, say) closes too when the session ends.
+TEST_F(EndOfSession, AMessageBoxOnScreenClosesWithTheSession) {
+  Program p(sample_package());
+  p.show();
+  std::vector<HWND> refused{nullptr};
+  {
+    ModalDriver driver;
+    driver.then(message_box(), [&](HWND) {
+      refused = ask_to_end_session();
+      SendMessageW(p.fmATU.handle(), WM_ENDSESSION, TRUE, 0);
+    });
+    p.fmATU.message_box(kBoxFailed);
+  }
+  EXPECT_EQ(refused, std::vector<HWND>{});
+  EXPECT_TRUE(p.app.Terminated());
+  EXPECT_EQ(message_box()(), nullptr);
+}
+
 }  // namespace
 }  // namespace patu::testing
