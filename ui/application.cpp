@@ -9,12 +9,20 @@ namespace patu {
 namespace {
 
 constexpr wchar_t kApplicationClass[] = L"pATU.Application";
-// Posted to the owner when it becomes active: the form the user last worked in takes over.
+// Posted to the owner when it, or a window of the program that is disabled, becomes active:
+// the window that takes input takes over.
 constexpr UINT kActivateForm = WM_APP + 1;
 
 BOOL CALLBACK collect_window(HWND hwnd, LPARAM windows) {
   reinterpret_cast<std::vector<HWND>*>(windows)->push_back(hwnd);
   return TRUE;
+}
+
+// The top-level windows of this thread, topmost first.
+std::vector<HWND> thread_windows() {
+  std::vector<HWND> windows;
+  EnumThreadWindows(GetCurrentThreadId(), collect_window, reinterpret_cast<LPARAM>(&windows));
+  return windows;
 }
 
 }  // namespace
@@ -121,9 +129,7 @@ void Application::hold_pc(bool held) {
   if (held) {
     execution_state_ =
         SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
-    std::vector<HWND> windows;
-    EnumThreadWindows(GetCurrentThreadId(), collect_window, reinterpret_cast<LPARAM>(&windows));
-    for (HWND w : windows) {
+    for (HWND w : thread_windows()) {
       if ((w == handle_ || is_form(w)) && refuses_end(w)) give_reason(w);
     }
   } else {
@@ -158,9 +164,7 @@ LRESULT Application::end_session_message(HWND hwnd, UINT msg, WPARAM wp) {
   // system ends the process.
   if (wp) {
     Terminate();
-    std::vector<HWND> windows;
-    EnumThreadWindows(GetCurrentThreadId(), collect_window, reinterpret_cast<LPARAM>(&windows));
-    for (HWND w : windows) {
+    for (HWND w : thread_windows()) {
       wchar_t name[16];
       if (GetClassNameW(w, name, 16) && std::wstring_view(name) == L"#32770") {
         PostMessageW(w, WM_CLOSE, 0, 0);
@@ -183,8 +187,7 @@ void Application::activate_form() {
   };
   HWND target = GetLastActivePopup(handle_);
   if (!takes_input(target)) {
-    std::vector<HWND> windows;
-    EnumThreadWindows(GetCurrentThreadId(), collect_window, reinterpret_cast<LPARAM>(&windows));
+    const std::vector<HWND> windows = thread_windows();
     const auto found = std::find_if(windows.begin(), windows.end(), takes_input);
     target = found != windows.end() ? *found : nullptr;
   }
