@@ -42,7 +42,7 @@ class Setting:
         return WineSession(self.e2e_wine, artifacts, emulator=self.emulator,
                            wintext=self.wintext)
 
-    def image_check(self, dump_path):
+    def check_image(self, dump_path):
         """(exit status, the differences one a line) of patu-image-check on a dump."""
         status, _, differences = check_image(self.image_check, self.package, dump_path)
         return status, differences

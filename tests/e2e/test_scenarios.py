@@ -78,7 +78,7 @@ def bar_drawn_full(s, empty):
 def written_before_page(e2e, device, page):
     """Firmware and the pages before page written as the package says, the info block as it
     was, not finalized; nothing else."""
-    _, differences = e2e.image_check(device.dump_path)
+    _, differences = e2e.check_image(device.dump_path)
     expected = (["block 8000 holds other bytes"]
                 + [f"page {p:04X} never written" for p in range(page, 509)]
                 + ["the update was not finalized"])
@@ -160,7 +160,7 @@ def test_full_update(e2e):
         s.check("pATU.exe ends with status 0 after message 7", patu.ended() == 0)
 
         dump = device.stop()
-        status, differences = e2e.image_check(device.dump_path)
+        status, differences = e2e.check_image(device.dump_path)
         s.check("the device holds the complete image"
                 + "".join("\n  " + d for d in differences[:6]), status == 0)
         commands = dump.commands()

@@ -188,7 +188,7 @@ class WineSession:
                 continue
             try:
                 with open(f"/proc/{entry}/comm", "rb") as f:
-                    if f.read().strip() != b"wineserver":
+                    if not f.read().startswith(b"wineserver"):  # wineserver64 too
                         continue
                 with open(f"/proc/{entry}/environ", "rb") as f:
                     if wanted in f.read().split(b"\0"):
