@@ -37,14 +37,6 @@ def run_to(path, argv):
         return subprocess.run(argv, stdout=out, stderr=subprocess.STDOUT).returncode == 0
 
 
-def poll(s, what, timeout, every, condition):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            s.fail(what)
-        time.sleep(every)
-
-
 def under_wine(s, exe):
     """(a): the figures of pATU.exe's run."""
     print("== (a) pATU.exe under Wine, the device at 9600 baud")
@@ -58,7 +50,7 @@ def under_wine(s, exe):
     patu = Patu(s, exe)
     m["t_launch"] = time.time()
     patu.launch()
-    poll(s, "pATU.exe showing its window", 120, 0.02, lambda: s.find(MAIN) is not None)
+    s.until("pATU.exe showing its window", 120, lambda: s.find(MAIN), every=0.02)
     m["t_shown"] = time.time()
     s.wait("the package shown", 30, lambda snap: patu.idle(IDLE, snap))
     patu.press_atualiza()
@@ -68,8 +60,7 @@ def under_wine(s, exe):
     m["t_ok"] = time.time()
     m["cpu_ok"], m["server_ok"] = patu.program.cpu_ticks(), cpu_ticks(server)
     s.gone(MESSAGE)
-    poll(s, "the update's end", 1800, 0.1,
-         lambda: s.find(MESSAGE) is not None or s.find(APP) is not None)
+    s.until("the update's end", 1800, lambda: s.find(MESSAGE) or s.find(APP))
     m["t_done"] = time.time()
     m["cpu_done"], m["server_done"] = patu.program.cpu_ticks(), cpu_ticks(server)
     m["hwm_kb"] = patu.program.vmhwm_kb()

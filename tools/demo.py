@@ -39,14 +39,16 @@ def as_a_person(s, exe, out):
     s.wait("the update under way", 60, lambda snap: patu.shows(MAIN, "Static", RUNNING, snap))
     s.shot("3-running")
     print("  updating (two to three minutes) ...")
-    s.wait("the update's end", 900, lambda snap: s.find(MESSAGE) or s.find(APP), every=0.5)
+    s.until("the update's end", 900, lambda: s.find(MESSAGE) or s.find(APP), every=0.5)
+    snap = s.wait("the end's window read", 10,
+                  lambda snap: snap.window(MESSAGE) or snap.window(APP))
     s.shot("4-end")
-    if s.find(MESSAGE) is not None:
-        print(f'  message 7: "{" ".join(s.last.window(MESSAGE).memo())}"; pressing "OK"')
+    if snap.window(MESSAGE):
+        print(f'  message 7: "{" ".join(snap.window(MESSAGE).memo())}"; pressing "OK"')
         patu.answer(MESSAGE, "OK")
     else:
-        box = s.last.window(APP)
-        texts = [c.text for c in box.controls if c.cls == "Static" and c.text] if box else []
+        box = snap.window(APP)
+        texts = [c.text for c in box.controls if c.cls == "Static" and c.text]
         print(f'  the update failed: "{" ".join(texts)}"; pressing "OK"')
         patu.answer(APP, "OK")
     print(f"  pATU.exe ended (status {patu.ended()})")

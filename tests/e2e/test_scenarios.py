@@ -279,18 +279,10 @@ def lost_at_page_3(s, e2e, fault):
     patu.answer(MESSAGE, "OK")
 
     # Until the box, nothing but pATU.exe runs in the prefix: what wineserver does is for it.
-    deadline = time.monotonic() + 120
-    while (dead := device.log_line("dead")) is None:
-        if time.monotonic() > deadline:
-            s.fail(f"the {fault} striking")
-        time.sleep(0.02)
+    dead = s.until(f"the {fault} striking", 120, lambda: device.log_line("dead"), every=0.02)
     seen = time.time()
     patu_cpu, server_cpu = patu.program.cpu_ticks(), cpu_ticks(server)
-    deadline = time.monotonic() + 60
-    while s.find(APP) is None:
-        if time.monotonic() > deadline:
-            s.fail(f"a box within 60 s of the {fault}")
-        time.sleep(0.05)
+    s.until(f"a box within 60 s of the {fault}", 60, lambda: s.find(APP), every=0.05)
     boxed = time.time()
     patu_cpu, server_cpu = patu.program.cpu_ticks() - patu_cpu, cpu_ticks(server) - server_cpu
     struck = float(dead.rsplit("unix=", 1)[1].split()[0])

@@ -3,8 +3,10 @@ the steps of a run, each of which tells the whole story when it fails."""
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 
 from .device import Device
@@ -64,6 +66,10 @@ class Program:
         self.process.wait()
 
 
+def _exit_on_sigterm(number, frame):
+    raise SystemExit(128 + number)
+
+
 def cpu_ticks(pid):
     """User + system CPU time of a process so far, in clock ticks."""
     with open(f"/proc/{pid}/stat") as f:
@@ -97,10 +103,14 @@ class WineSession:
         self.failures = []  # what expect() found wrong
         self._snapshots = 0
         self._told = False
+        self._sigterm = None
 
     # --- the session as a whole ---------------------------------------------------------------
 
     def __enter__(self):
+        # Ended from outside (a time-out), the session still cleans up after itself.
+        if threading.current_thread() is threading.main_thread():
+            self._sigterm = signal.signal(signal.SIGTERM, _exit_on_sigterm)
         os.makedirs(self.artifacts, exist_ok=True)
         os.makedirs(os.path.join(self.wine_dir, "ports"), exist_ok=True)
         self.stop_wine()  # what an earlier session of this prefix may have left running
@@ -125,6 +135,9 @@ class WineSession:
             device.kill()
         if self.display:
             self.display.close()
+        if self._sigterm is not None:
+            signal.signal(signal.SIGTERM, self._sigterm)
+            self._sigterm = None
 
     def env(self):
         """The environment of a program of this session."""
@@ -226,11 +239,8 @@ class WineSession:
     def other_program(self, title):
         """Another program's window, titled title, takes the foreground (wintext.exe)."""
         other = self.start(self.wintext, "--foreground", title, log="other-program")
-        deadline = time.monotonic() + 60
-        while not any(line.startswith("foreground") for line in other.log().splitlines()):
-            if time.monotonic() > deadline or not other.running():
-                self.fail("another program holding the foreground")
-            time.sleep(0.1)
+        self.until("another program holding the foreground", 60,
+                   lambda: "foreground" in other.log().splitlines())
         return other
 
     # --- what the windows show --------------------------------------------------------------
@@ -263,22 +273,13 @@ class WineSession:
 
     def window(self, title, timeout=30):
         """The X window of the window titled title, once it is shown."""
-        deadline = time.monotonic() + timeout
-        while True:
-            xid = self.display.find(title)
-            if xid is not None:
-                return xid
-            if time.monotonic() > deadline:
-                self.fail(f'a window "{title}" shown')
-            time.sleep(0.1)
+        self.until(f'a window "{title}" shown', timeout, lambda: self.display.find(title))
+        return self.display.find(title)
 
     def gone(self, title, timeout=30):
         """Waits until no window titled title is shown."""
-        deadline = time.monotonic() + timeout
-        while self.display.find(title) is not None:
-            if time.monotonic() > deadline:
-                self.fail(f'window "{title}" no longer shown')
-            time.sleep(0.1)
+        self.until(f'window "{title}" no longer shown', timeout,
+                   lambda: self.display.find(title) is None)
 
     def control_rect(self, title, cls, text):
         """(x, y, w, h) on the screen of a control of the window titled title, as the last
@@ -350,6 +351,16 @@ class WineSession:
             if time.monotonic() > deadline:
                 self.fail(f"timed out waiting for: {what}")
             time.sleep(every)
+
+    def until(self, what, timeout, condition, every=0.1):
+        """Polls condition() until it is true, and returns what it returned; fails the session
+        after timeout s. For what needs no snapshot: X windows, logs, processes."""
+        deadline = time.monotonic() + timeout
+        while not (result := condition()):
+            if time.monotonic() > deadline:
+                self.fail(what)
+            time.sleep(every)
+        return result
 
     def check(self, what, ok):
         """ok (a value, or a function of none) must be true, or the session fails."""
