@@ -267,6 +267,8 @@ class WineSession:
 
     def plug(self, name, n, *options):
         """The emulator, with options, plugged in as COM n; it dumps to <artifacts>/name.dump."""
+        if name in self.devices and self.devices[name].running():
+            raise HarnessError(f"device {name} is plugged in already")
         os.makedirs(os.path.dirname(self.port(n)), exist_ok=True)
         device = Device(self.emulator, name, n, self.port(n), self.artifacts, options)
         self.devices[name] = device
