@@ -36,8 +36,15 @@ BOOL WINAPI recording_SetCommState(HANDLE handle, LPDCB dcb) {
   return real(handle, dcb);
 }
 }  // namespace
+// The slot's symbol: on i686 the import of a stdcall function carries its decoration.
+#ifdef _WIN64
+#define PATU_SET_COMM_STATE_SLOT "__imp_SetCommState"
+#else
+#define PATU_SET_COMM_STATE_SLOT "__imp__SetCommState@8"
+#endif
 extern "C" {
-BOOL(WINAPI* __imp_SetCommState)(HANDLE, LPDCB) = recording_SetCommState;
+BOOL(WINAPI* set_comm_state_slot)
+(HANDLE, LPDCB) __asm__(PATU_SET_COMM_STATE_SLOT) = recording_SetCommState;
 }
 
 namespace patu {
