@@ -124,12 +124,13 @@ for f in "${files[@]}" "$archive"; do
 done
 release=$out/one/release
 
-# The reproducible program, signed: the signature is all that it adds.
+# The reproducible program, signed: the signature is all that it adds. The guide names the
+# signer where it tells the technician what the signature must show.
 if [ -n "$signing" ]; then
   signed=$out/one/signed
   rm -rf "$signed"
   mkdir -p "$signed"
-  cp "$release/$guide" "$signed/"
+  "$sign" guide "$release/$guide" "$signed/$guide" || fail "cannot name the signer in the guide"
   "$sign" sign "$release/pATU.exe" "$signed/pATU.exe" || fail "signing failed (above): no archive made"
   "${PATU_OSSLSIGNCODE:-osslsigncode}" remove-signature -in "$signed/pATU.exe" -out "$signed/unsigned.exe" >/dev/null ||
     fail "osslsigncode cannot take the signature off the signed pATU.exe"

@@ -2,6 +2,8 @@
 # Authenticode signing of pATU.exe with the vendor's key (osslsigncode), for ./run dist.
 #   sign.sh check        checks the key that the environment names, without signing
 #   sign.sh sign IN OUT  signs the program IN into OUT; OUT is written only once signed
+#   sign.sh guide IN OUT the guide IN with the signer's name, as Windows shows it, in place
+#                        of the text between each <!--signer--> and <!--/signer--> (OUT)
 # The key, from a PKCS#12 file:
 #   PATU_SIGN_PKCS12         the file (key and certificate chain)
 #   PATU_SIGN_PASSWORD_FILE  a file holding its password (its first line), so that the
@@ -134,14 +136,48 @@ sign() {
   mv -f "$partial" "$out"
 }
 
+# The signing certificate (PEM), the first of the chain.
+certificate() {
+  if [ -n "${PATU_SIGN_PKCS12:-}" ]; then
+    openssl pkcs12 -in "$PATU_SIGN_PKCS12" -passin "file:$PATU_SIGN_PASSWORD_FILE" -nokeys \
+      -clcerts 2>/dev/null
+  else
+    cat "$PATU_SIGN_CERT"
+  fi
+}
+
+# The name Windows shows as the signer's: the certificate's common name, else its
+# organisation.
+signer_name() {
+  local fields name
+  fields=$(certificate | openssl x509 -noout -subject -nameopt multiline,utf8,-esc_msb)
+  name=$(sed -n 's/^ *commonName *= //p' <<<"$fields" | head -n1)
+  [ -n "$name" ] || name=$(sed -n 's/^ *organizationName *= //p' <<<"$fields" | head -n1)
+  [ -n "$name" ] || fail "the signing certificate names no one (no CN, no O)"
+  printf '%s' "$name"
+}
+
+guide() {
+  local in=$1 out=$2 name
+  check >/dev/null
+  name=$(signer_name | sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g')
+  grep -q '<!--signer-->' "$in" || fail "$in has no <!--signer--> to fill"
+  # The name goes in literally: sed would read & and \ in it.
+  NAME=$name perl -pe 's/<!--signer-->.*?<!--\/signer-->/$ENV{NAME}/g' "$in" >"$out"
+}
+
 case "${1:-}" in
   check) check ;;
+  guide)
+    [ $# -eq 3 ] || fail "usage: sign.sh guide IN OUT"
+    guide "$2" "$3"
+    ;;
   sign)
     [ $# -eq 3 ] || fail "usage: sign.sh sign IN OUT"
     sign "$2" "$3"
     ;;
   *)
-    echo "usage: sign.sh check | sign.sh sign IN OUT" >&2
+    echo "usage: sign.sh check | sign.sh sign IN OUT | sign.sh guide IN OUT" >&2
     exit 2
     ;;
 esac

@@ -176,6 +176,17 @@ check "signed by someone else, signs" env PATU_SIGN_PKCS12="$pki/stranger.p12" \
 check "signed by someone else, does not verify against the test CA" \
   not verify "$work/stranger.exe" ca
 
+# The guide names the signer where it tells what the signature must show.
+guide_names() {  # guide_names NAME: the guide filled in names NAME wherever it has a blank
+  local blanks
+  blanks=$(grep -o '<!--signer-->' "$repo/docs/guia.html" | wc -l)
+  [ "$blanks" -gt 0 ] && "$sign" guide "$repo/docs/guia.html" "$work/guide.html" &&
+    [ "$(grep -o "<b>$1</b>" "$work/guide.html" | wc -l)" -eq "$blanks" ] &&
+    ! grep -q 'signer-->' "$work/guide.html"
+}
+PATU_SIGN_PKCS12=$pki/signer.p12 PATU_SIGN_PASSWORD_FILE=$pki/password \
+  check "the guide names the signer" guide_names "Fornecedor de Teste"
+
 echo "== from a PKCS#11 token (SoftHSM2), time-stamped"
 export PATU_SIGN_PKCS11_MODULE=$module PATU_SIGN_CERT=$pki/chain.pem
 export PATU_SIGN_PKCS11_KEY="pkcs11:token=pATU%20signing;object=signer;type=private"
