@@ -30,7 +30,7 @@ fail() {
 readable() {  # readable VARIABLE WHAT
   local file=${!1:-}
   [ -n "$file" ] || fail "$1 is not set: it must name $2"
-  [ -f "$file" ] && [ -r "$file" ] || fail "$1=$file: no such file to read ($2)"
+  if [ ! -f "$file" ] || [ ! -r "$file" ]; then fail "$1=$file: no such file to read ($2)"; fi
 }
 
 # The token's PIN or the PKCS#12 file's password: the first line of PATU_SIGN_PASSWORD_FILE.
