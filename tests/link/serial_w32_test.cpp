@@ -18,6 +18,7 @@
 #include <winternl.h>
 
 #include "link/serial_w32.h"
+#include "tests/support/import_slot.h"
 
 // The device control block of the last SetCommState call. A pseudo-terminal reports 8 data
 // bits and no parity whatever it was given, so what ABRE_PORTA asks for is also caught where it
@@ -36,15 +37,9 @@ BOOL WINAPI recording_SetCommState(HANDLE handle, LPDCB dcb) {
   return real(handle, dcb);
 }
 }  // namespace
-// The slot's symbol: on i686 the import of a stdcall function carries its decoration.
-#ifdef _WIN64
-#define PATU_SET_COMM_STATE_SLOT "__imp_SetCommState"
-#else
-#define PATU_SET_COMM_STATE_SLOT "__imp__SetCommState@8"
-#endif
 extern "C" {
 BOOL(WINAPI* set_comm_state_slot)
-(HANDLE, LPDCB) __asm__(PATU_SET_COMM_STATE_SLOT) = recording_SetCommState;
+(HANDLE, LPDCB) __asm__(PATU_IMPORT_SLOT(SetCommState, 8)) = recording_SetCommState;
 }
 
 namespace patu {
