@@ -6,6 +6,10 @@
 # PATU_TEST_PREFIX, and so do its fixtures and locks, which belong to its own Wine prefix.
 include(GoogleTest)
 
+# Python tests run on Debian's Python, which sees python3-pytest, -pil and -xlib; their
+# options are in tests/pytest.ini.
+set(PATU_PYTEST /usr/bin/python3 -m pytest)
+
 set(PATU_TEST_PREFIX "")
 if(CMAKE_CROSSCOMPILING)
   set(PATU_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
