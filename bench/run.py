@@ -1,8 +1,8 @@
 """./run bench: the full update of the shipped package against the device emulator paced at
-9600 baud, (a) by pATU.exe under Wine on a private Xvfb, driven as a person would, and (b) by
-the native core (POSIX serial backend, real pauses). Each run is set against the line's limit
-worked out from the emulator's own log of that run (bench/line_limit.cpp). Then (c): the
-native protocol waiting out its 5 s for a reply on a dead line.
+9600 baud, (a) by the shipped pATU.exe (i686) under Wine on a private Xvfb, driven as a person
+would, and (b) by the native core (POSIX serial backend, real pauses). Each run is set against
+the line's limit worked out from the emulator's own log of that run (bench/line_limit.cpp).
+Then (c): the native protocol waiting out its 5 s for a reply on a dead line.
 Writes build/bench/report.md and prints it. Measures; fails only when a run goes wrong.
 """
 
@@ -121,7 +121,8 @@ def report(m, exe, load):
     before_probe = float(la["start_ms"]) / 1000 - (m["t_ok"] - m["t_device"])
     after_last = (m["t_done"] - m["t_device"]) - float(la["end_ms"]) / 1000
     rows = [
-        ("", "(a) pATU.exe, Wine + Xvfb", "(b) native core, POSIX port"),
+        ("", f"(a) {os.path.basename(os.path.dirname(exe))}/pATU.exe, Wine + Xvfb",
+         "(b) native core, POSIX port"),
         ("---", "---", "---"),
         ("commands exchanged", la["commands"], lb["commands"]),
         ("wall time, the prompt's OK to message 7 (s)", f"{wall_a:.1f}", f"{wall_b:.1f}"),
@@ -167,9 +168,10 @@ def report(m, exe, load):
 
 
 def main():
-    win64 = os.environ.get("PATU_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
-    exe = os.path.join(win64, "pATU.exe")
-    wintext = os.path.join(win64, "tests", "e2e", "wintext.exe")
+    # The shipped program, the i686 build; PATU_BENCH_BUILD names another Windows build tree.
+    tree = os.environ.get("PATU_BENCH_BUILD") or os.path.join(REPO, "build", "win32")
+    exe = os.path.join(tree, "pATU.exe")
+    wintext = os.path.join(tree, "tests", "e2e", "wintext.exe")
     print(f"== build the native side, optimised ({RELEASE})", flush=True)
     subprocess.run(["cmake", "--preset", "native-release"], check=True, cwd=REPO,
                    stdout=subprocess.DEVNULL)

@@ -188,20 +188,23 @@ def test_a_session_fails_at_its_end_for_what_it_expected(session):
 
 
 def test_the_windows_process_found_by_its_path_and_prefix(tmp_path):
-    # What Wine shows of a Windows process: its Windows path as argv[0], its prefix in the
-    # environment; start.exe, which may stand between, has neither.
+    # What Wine shows of a Windows process: its Windows path as argv[0] (or, when a loader
+    # was started on it, the path it was given), its prefix in the environment; start.exe,
+    # which may stand between, has neither.
     prefix = str(tmp_path / "prefix")
     program = str(tmp_path / "bin" / "pATU.exe")
     windows_path = "Z:" + program.replace("/", "\\")
     stand_ins = [subprocess.Popen([name, "30"], executable="/bin/sleep",
                                   env={"WINEPREFIX": wine_prefix})
                  for name, wine_prefix in ((windows_path.upper(), prefix),
-                                           (windows_path, prefix + "2"))]
+                                           (windows_path, prefix + "2"),
+                                           (program, prefix + "3"))]
     try:
         time.sleep(0.2)  # exec'd
-        own, other_prefix = (p.pid for p in stand_ins)
+        own, other_prefix, loaded = (p.pid for p in stand_ins)
         assert find_windows_process(prefix, program) == own  # the path in any case
         assert find_windows_process(prefix + "2", program) == other_prefix
+        assert find_windows_process(prefix + "3", program) == loaded
         assert find_windows_process(prefix, program, claimed={own}) is None
         assert find_windows_process(prefix, str(tmp_path / "pATU.exe")) is None
     finally:

@@ -107,8 +107,13 @@ std::string rect_text(const RECT& r) {
 }
 
 std::string flags(HWND hwnd) {
-  return " visible=" + std::to_string(IsWindowVisible(hwnd) ? 1 : 0) +
-         " enabled=" + std::to_string(IsWindowEnabled(hwnd) ? 1 : 0);
+  // Built from a std::string: "literal" + std::to_string(...) trips GCC 12's -Wrestrict at
+  // -O3 on i686, a false alarm.
+  std::string text = " visible=";
+  text += IsWindowVisible(hwnd) ? '1' : '0';
+  text += " enabled=";
+  text += IsWindowEnabled(hwnd) ? '1' : '0';
+  return text;
 }
 
 struct Walk {

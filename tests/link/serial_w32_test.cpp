@@ -18,6 +18,7 @@
 #include <winternl.h>
 
 #include "link/serial_w32.h"
+#include "tests/support/import_slot.h"
 
 // The device control block of the last SetCommState call. A pseudo-terminal reports 8 data
 // bits and no parity whatever it was given, so what ABRE_PORTA asks for is also caught where it
@@ -37,7 +38,8 @@ BOOL WINAPI recording_SetCommState(HANDLE handle, LPDCB dcb) {
 }
 }  // namespace
 extern "C" {
-BOOL(WINAPI* __imp_SetCommState)(HANDLE, LPDCB) = recording_SetCommState;
+BOOL(WINAPI* set_comm_state_slot)
+(HANDLE, LPDCB) __asm__(PATU_IMPORT_SLOT(SetCommState, 8)) = recording_SetCommState;
 }
 
 namespace patu {

@@ -21,10 +21,11 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 class Program:
     """A Windows program started in a session: pid is the process that wine-run started,
-    which ends with the program and with its exit status. Where `wine` is the 32-bit loader
-    (wine32 installed beside wine64), an x86-64 program does not run in that process: it is
-    start.exe, which starts the program as a process of its own and waits for it. Its CPU
-    time and memory are read from windows_pid(), the program's own process either way."""
+    which ends with the program and with its exit status. wine-run has the loader of the
+    program's own kind run it in that process; plain `wine` where it is the 32-bit loader
+    (wine32 installed beside wine64) would run an x86-64 program in a process of its own,
+    started and awaited by start.exe. Its CPU time and memory are read from windows_pid(),
+    the program's own process either way."""
 
     def __init__(self, argv, env, log_path, prefix, claimed):
         self.argv = argv
@@ -93,7 +94,8 @@ def _exit_on_sigterm(number, frame):
 
 def find_windows_process(prefix, program, claimed=(), preferred=None):
     """The pid of a process of the Wine prefix whose command line is program's Windows path
-    (Z: and the absolute path), not in claimed; preferred first. None if there is none."""
+    (Z: and the absolute path; a process that Wine started) or its path as given (one that a
+    loader was started on), not in claimed; preferred first. None if there is none."""
     wanted_env = b"WINEPREFIX=" + os.fsencode(prefix)
     wanted_name = ("Z:" + os.path.abspath(program).replace("/", "\\")).lower()
     pids = sorted((int(e) for e in os.listdir("/proc") if e.isdigit()),
@@ -104,7 +106,7 @@ def find_windows_process(prefix, program, claimed=(), preferred=None):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 name = f.read().split(b"\0", 1)[0].decode("utf-8", "replace")
-            if name.lower() != wanted_name:
+            if name.lower() != wanted_name and name != program:
                 continue
             with open(f"/proc/{pid}/environ", "rb") as f:
                 if wanted_env in f.read().split(b"\0"):
