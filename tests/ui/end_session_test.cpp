@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/import_slot.h"
 #include "tests/ui/driver.h"
 #include "tests/ui/program.h"
 #include "ui/wide.h"
@@ -45,8 +46,12 @@ BOOL WINAPI recording_ShutdownBlockReasonDestroy(HWND window) {
 
 }  // namespace
 extern "C" {
-BOOL(WINAPI* __imp_ShutdownBlockReasonCreate)(HWND, LPCWSTR) = recording_ShutdownBlockReasonCreate;
-BOOL(WINAPI* __imp_ShutdownBlockReasonDestroy)(HWND) = recording_ShutdownBlockReasonDestroy;
+BOOL(WINAPI* reason_create_slot)
+(HWND, LPCWSTR) __asm__(PATU_IMPORT_SLOT(ShutdownBlockReasonCreate,
+                                         8)) = recording_ShutdownBlockReasonCreate;
+BOOL(WINAPI* reason_destroy_slot)
+(HWND) __asm__(PATU_IMPORT_SLOT(ShutdownBlockReasonDestroy,
+                                4)) = recording_ShutdownBlockReasonDestroy;
 }
 
 namespace patu::testing {
