@@ -1,0 +1,95 @@
+"""pATU.exe as a technician sees it and works it."""
+
+MAIN = "Atualização Cartucho V2 (Vorn/Tasl.)"
+APP = "Atualização Cartucho VORN"
+IDLE = "Atualização não executada"
+RUNNING = "Atualização em andamento....330A1BFF"  # the emulator's default serial number
+DONE = "Atualização concluída!"
+FAILED = "Atualização não concluída!"
+MESSAGE = "Mensagem"
+COMM_ERROR = "Erro de comunicação"
+VERSION_ERROR = "Incompatibilidade de Versão"
+PROMPT_LINES = [
+    "Para iniciar a atualização deste cartucho, coloque-o",
+    "em MODO DE ATUALIZAÇÃO e pressione OK para",
+    "iniciar o procedimento.",
+    "",
+    "MODO DE ATUALIZAÇÃO: ligue o aparelho com as",
+    "duas setas pressionadas (<- e ->).",
+]
+DONE_LINES = ["Atualização concluída com sucesso!!"]
+FAILED_BOX = ("A atualização não foi concluída. Coloque o aparelho novamente em MODO DE "
+              "ATUALIZAÇÃO e repita o procedimento.")
+
+
+class Patu:
+    """One pATU.exe of a WineSession. Its checks read a Snapshot (session.last when none is
+    given) and the X display."""
+
+    def __init__(self, session, exe):
+        self.session = session
+        self.exe = exe
+        self.program = None
+
+    def launch(self):
+        """Starts it; returns at once."""
+        self.program = self.session.start(self.exe, log="program")
+        return self
+
+    def start(self):
+        """Starts it and waits for its window, the package shown and the status line idle."""
+        s = self.session
+        self.launch()
+        s.window(MAIN, 120)
+        s.wait("the package shown and the status line idle", 30, lambda snap: self.idle(IDLE, snap))
+        return self
+
+    def press_atualiza(self):
+        """"Atualiza" holds the focus whenever the main window is active: a space presses it.
+        Waits for the prompt (message 0)."""
+        s = self.session
+        s.key(s.window(MAIN), "space")
+        s.wait("the prompt (message 0)", 30,
+               lambda snap: self.dialog_shows(MESSAGE, True, True, PROMPT_LINES, snap))
+
+    def answer(self, title, button):
+        """Closes a dialog with one of its buttons, by mouse; waits until it is gone."""
+        self.session.click_control(title, "Button", button)
+        self.session.gone(title)
+
+    def ended(self, timeout=60):
+        """Its exit status once it has ended; fails the session if it still runs."""
+        status = self.program.wait(timeout)
+        if status is None:
+            self.session.fail(f"pATU.exe ended within {timeout} s")
+        return status
+
+    # --- what it shows ----------------------------------------------------------------------
+
+    def dialog_shows(self, title, ok, cancel, lines, snap=None):
+        """The message dialog titled title is up, the main window waits for it, it shows
+        exactly lines, and "OK" and "Cancelar" are enabled or not as ok and cancel say."""
+        snap = snap or self.session.last
+        dialog, main = snap.window(title), snap.window(MAIN)
+        return (dialog is not None and main is not None
+                and dialog.has("Button", "OK", enabled=ok)
+                and dialog.has("Button", "Cancelar", enabled=cancel)
+                and dialog.memo() == lines and not main.enabled)
+
+    def idle(self, status, snap=None):
+        """The main window takes input, no message dialog is up, the status line reads
+        status."""
+        snap = snap or self.session.last
+        main = snap.window(MAIN)
+        return (main is not None and main.enabled and main.has("Static", status)
+                and all(self.session.find(t) is None for t in (MESSAGE, COMM_ERROR, VERSION_ERROR)))
+
+    def shows(self, title, cls, text, snap=None):
+        """The window titled title shows a control of class cls with text text."""
+        window = (snap or self.session.last).window(title)
+        return window is not None and window.has(cls, text)
+
+    def progress(self, snap=None):
+        """(pos, max) of the main window's bar, or None."""
+        main = (snap or self.session.last).window(MAIN)
+        return main.progress() if main else None
