@@ -26,14 +26,15 @@ class Patu:
     """One pATU.exe of a WineSession. Its checks read a Snapshot (session.last when none is
     given) and the X display."""
 
-    def __init__(self, session, exe):
+    def __init__(self, session, exe, log="program"):
         self.session = session
         self.exe = exe
+        self.log = log  # its output goes to <artifacts>/<log>.log
         self.program = None
 
     def launch(self):
         """Starts it; returns at once."""
-        self.program = self.session.start(self.exe, log="program")
+        self.program = self.session.start(self.exe, log=self.log)
         return self
 
     def start(self):
