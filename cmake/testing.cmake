@@ -5,6 +5,10 @@
 # - cross-built for i686 Windows: a portability check, never run (these machines cannot).
 include(GoogleTest)
 
+# Python tests run on Debian's Python, which sees python3-pytest, -pil and -xlib; their
+# options are in tests/pytest.ini.
+set(PATU_PYTEST /usr/bin/python3 -m pytest)
+
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(PATU_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run ${PATU_WINE_DIR})

@@ -2,11 +2,13 @@
 log, and the story a failed step tells. Natively, against the real emulator program."""
 
 import os
+import subprocess
 import time
 
 import pytest
 
 from winsession import Dump, HarnessError, Snapshot, StepFailed, WineSession
+from winsession.session import find_windows_process
 
 EMULATOR = os.environ.get("PATU_EMULATOR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "native", "tools", "emulator", "patu-emulator")
@@ -183,3 +185,26 @@ def test_a_session_fails_at_its_end_for_what_it_expected(session):
         with pytest.raises(StepFailed, match="FAIL: ValueError: no bar") as failed:
             session.__exit__(type(e), e, e.__traceback__)
         assert failed.value.__cause__ is e
+
+
+def test_the_windows_process_found_by_its_path_and_prefix(tmp_path):
+    # What Wine shows of a Windows process: its Windows path as argv[0], its prefix in the
+    # environment; start.exe, which may stand between, has neither.
+    prefix = str(tmp_path / "prefix")
+    program = str(tmp_path / "bin" / "pATU.exe")
+    windows_path = "Z:" + program.replace("/", "\\")
+    stand_ins = [subprocess.Popen([name, "30"], executable="/bin/sleep",
+                                  env={"WINEPREFIX": wine_prefix})
+                 for name, wine_prefix in ((windows_path.upper(), prefix),
+                                           (windows_path, prefix + "2"))]
+    try:
+        time.sleep(0.2)  # exec'd
+        own, other_prefix = (p.pid for p in stand_ins)
+        assert find_windows_process(prefix, program) == own  # the path in any case
+        assert find_windows_process(prefix + "2", program) == other_prefix
+        assert find_windows_process(prefix, program, claimed={own}) is None
+        assert find_windows_process(prefix, str(tmp_path / "pATU.exe")) is None
+    finally:
+        for p in stand_ins:
+            p.kill()
+            p.wait()

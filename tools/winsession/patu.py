@@ -26,15 +26,16 @@ class Patu:
     """One pATU.exe of a WineSession. Its checks read a Snapshot (session.last when none is
     given) and the X display."""
 
-    def __init__(self, session, exe, log="program"):
+    def __init__(self, session, exe, log="program", env=None):
         self.session = session
         self.exe = exe
-        self.log = log  # its output goes to <artifacts>/<log>.log
+        self.log = log  # its output: <artifacts>/<log>.log
+        self.env = env  # variables added to its environment
         self.program = None
 
     def launch(self):
         """Starts it; returns at once."""
-        self.program = self.session.start(self.exe, log=self.log)
+        self.program = self.session.start(self.exe, log=self.log, env=self.env)
         return self
 
     def start(self):

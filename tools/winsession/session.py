@@ -20,18 +20,38 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Program:
-    """A Windows program started in a session. Its pid is the Unix process of the Windows
-    program itself (wine-run and wine exec into it), so its CPU time and memory are the
-    program's own."""
+    """A Windows program started in a session: pid is the process that wine-run started,
+    which ends with the program and with its exit status. Where `wine` is the 32-bit loader
+    (wine32 installed beside wine64), an x86-64 program does not run in that process: it is
+    start.exe, which starts the program as a process of its own and waits for it. Its CPU
+    time and memory are read from windows_pid(), the program's own process either way."""
 
-    def __init__(self, argv, env, log_path):
+    def __init__(self, argv, env, log_path, prefix, claimed):
         self.argv = argv
         self.log_path = log_path
         self.status = None
+        self._prefix = prefix
+        self._claimed = claimed  # the pids of the session's programs, shared
+        self._windows_pid = None
         with open(log_path, "wb") as log:
             self.process = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT,
                                             stdin=subprocess.DEVNULL)
         self.pid = self.process.pid
+
+    def windows_pid(self, timeout=30):
+        """The Unix pid of the Windows program's own process: the one of this prefix whose
+        command line is the program's Windows path, and no other Program's."""
+        deadline = time.monotonic() + timeout
+        while self._windows_pid is None:
+            pid = find_windows_process(self._prefix, self.argv[2], self._claimed, self.pid)
+            if pid is not None:
+                self._windows_pid = pid
+                self._claimed.add(pid)
+            elif time.monotonic() > deadline or not self.running():
+                raise HarnessError(f"no process of {self.argv[2]} in {self._prefix}")
+            else:
+                time.sleep(0.05)
+        return self._windows_pid
 
     def running(self):
         return self.process.poll() is None
@@ -46,15 +66,16 @@ class Program:
 
     def cpu_ticks(self):
         """User + system CPU time so far, in clock ticks (CLOCK_TICKS a second)."""
-        return cpu_ticks(self.pid)
+        return cpu_ticks(self.windows_pid())
 
     def vmhwm_kb(self):
         """Its peak resident memory so far."""
-        with open(f"/proc/{self.pid}/status") as f:
+        pid = self.windows_pid()
+        with open(f"/proc/{pid}/status") as f:
             for line in f:
                 if line.startswith("VmHWM:"):
                     return int(line.split()[1])
-        raise HarnessError(f"no VmHWM for process {self.pid}")
+        raise HarnessError(f"no VmHWM for process {pid}")
 
     def log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
@@ -70,6 +91,29 @@ def _exit_on_sigterm(number, frame):
     raise SystemExit(128 + number)
 
 
+def find_windows_process(prefix, program, claimed=(), preferred=None):
+    """The pid of a process of the Wine prefix whose command line is program's Windows path
+    (Z: and the absolute path), not in claimed; preferred first. None if there is none."""
+    wanted_env = b"WINEPREFIX=" + os.fsencode(prefix)
+    wanted_name = ("Z:" + os.path.abspath(program).replace("/", "\\")).lower()
+    pids = sorted((int(e) for e in os.listdir("/proc") if e.isdigit()),
+                  key=lambda pid: pid != preferred)
+    for pid in pids:
+        if pid in claimed:
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                name = f.read().split(b"\0", 1)[0].decode("utf-8", "replace")
+            if name.lower() != wanted_name:
+                continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if wanted_env in f.read().split(b"\0"):
+                    return pid
+        except OSError:
+            continue
+    return None
+
+
 def cpu_ticks(pid):
     """User + system CPU time of a process so far, in clock ticks."""
     with open(f"/proc/{pid}/stat") as f:
@@ -83,14 +127,18 @@ class WineSession:
     wine_dir is as for cmake/wine-run: the prefix (wine_dir/prefix, made on first use) and the
     links wine_dir/ports/comN that COM N opens. artifacts receives every log, device dump,
     window-text snapshot (texts/) and screenshot. emulator and wintext are the paths of
-    patu-emulator and wintext.exe. Use it in a with block: on leaving it every program,
-    device, the prefix's wineserver and a private display are ended; a failure inside it is
-    turned into a StepFailed that tells what the windows showed, the devices' last commands
-    and where the logs are; checks made with expect() fail the block at its end.
+    patu-emulator and wintext.exe; image is the file name of the program whose windows
+    snapshot() reads; environment holds variables for every program of the session.
+    Use it in a with block: on leaving it every program, device, the prefix's wineserver and
+    a private display are ended; a failure inside it is turned into a StepFailed that tells
+    what the windows showed, the devices' last commands and where the logs are; checks made
+    with expect() fail the block at its end.
     """
 
-    def __init__(self, wine_dir, artifacts, *, emulator=None, wintext=None, image="pATU.exe"):
+    def __init__(self, wine_dir, artifacts, *, emulator=None, wintext=None, image="pATU.exe",
+                 environment=None):
         self.wine_dir = os.path.realpath(wine_dir)
+        self.environment = dict(environment or {})  # for every program of the session
         self.artifacts = os.path.realpath(artifacts)
         self.emulator = emulator
         self.wintext = wintext
@@ -104,6 +152,7 @@ class WineSession:
         self._snapshots = 0
         self._told = False
         self._sigterm = None
+        self._claimed = set()
 
     # --- the session as a whole ---------------------------------------------------------------
 
@@ -142,7 +191,7 @@ class WineSession:
     def env(self):
         """The environment of a program of this session."""
         env = dict(os.environ, WINEPREFIX=self.prefix,
-                   WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
+                   WINEDEBUG=os.environ.get("WINEDEBUG", "-all"), **self.environment)
         if self.display:
             env["DISPLAY"] = self.display.name
         return env
@@ -218,6 +267,8 @@ class WineSession:
 
     def plug(self, name, n, *options):
         """The emulator, with options, plugged in as COM n; it dumps to <artifacts>/name.dump."""
+        if name in self.devices and self.devices[name].running():
+            raise HarnessError(f"device {name} is plugged in already")
         os.makedirs(os.path.dirname(self.port(n)), exist_ok=True)
         device = Device(self.emulator, name, n, self.port(n), self.artifacts, options)
         self.devices[name] = device
@@ -228,11 +279,12 @@ class WineSession:
         if os.path.islink(self.port(n)):
             os.remove(self.port(n))
 
-    def start(self, program, *args, log=None):
-        """Starts a Windows program; its output goes to <artifacts>/<log or program>.log."""
+    def start(self, program, *args, log=None, env=None):
+        """Starts a Windows program, with the variables env added to its environment; its
+        output goes to <artifacts>/<log or program>.log."""
         name = log or os.path.splitext(os.path.basename(program))[0]
-        started = Program([WINE_RUN, self.wine_dir, program, *args], self.env(),
-                          os.path.join(self.artifacts, name + ".log"))
+        started = Program([WINE_RUN, self.wine_dir, program, *args], {**self.env(), **(env or {})},
+                          os.path.join(self.artifacts, name + ".log"), self.prefix, self._claimed)
         self.programs.append(started)
         return started
 
