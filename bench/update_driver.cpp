@@ -78,7 +78,7 @@ class TimingWindow final : public patu::JobWindow {
   void message_box(std::string_view text) override { std::cerr << "message box: " << text << "\n"; }
   void set_cursor(patu::Cursor) override {}
   void request_end() override {}
-  void set_port_in_use(bool) override {}
+  void hold_pc(bool) override {}
 
  private:
   int max_;

@@ -11,6 +11,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "update/messages.h"
 #include "update/window.h"
@@ -18,6 +19,9 @@
 namespace patu {
 
 class Form;
+
+// The program's icon: resource 1, its first icon group, the one Explorer shows.
+inline constexpr int kIconId = 1;
 
 class Application {
  public:
@@ -31,6 +35,13 @@ class Application {
   // The owner of every form.
   HWND handle() const { return handle_; }
   const std::wstring& title() const { return title_; }
+  // The program's icon at the sizes of the screen's title bars and taskbar (big) and of its
+  // small icons; null when the module has none.
+  HICON big_icon() const { return big_icon_; }
+  HICON small_icon() const { return small_icon_; }
+  // Gives `window` the program's icons (those of its class alone are not what WM_GETICON
+  // answers, and Alt+Tab and the shutdown screen ask the window).
+  void give_icons(HWND window) const;
   // The screen's pixels per inch, and design pixels (96 per inch) scaled to it.
   int dpi() const { return dpi_; }
   int scale(int design) const;
@@ -48,6 +59,10 @@ class Application {
   bool Terminated() const { return terminated_; }
   // Hides every form with the owner, leaving only the taskbar button.
   void Minimize();
+  // For a window of the program that became active while disabled under a modal window (the
+  // user came back through the taskbar or Alt+Tab): the window that takes input becomes the
+  // active one, its focus on its first enabled button. The owner does it on its own activation.
+  void pass_activation();
 
   // The screen-wide pointer: set at once, and kept over the program's windows.
   void set_cursor(Cursor cursor);
@@ -59,15 +74,24 @@ class Application {
   // A plain modal message box with an OK button, captioned with the application title.
   void message_box(HWND owner, std::string_view text, UINT icon = 0) const;
 
-  // While held, the PC does not sleep for idleness and the end of the session (shutdown,
-  // restart, log-off) is refused, with a reason the system shows; releasing puts back the
-  // sleep setting the thread had. Unheld, the end of the session ends the program at once.
+  // While held, the PC neither sleeps for idleness nor turns its screen off, and the end of
+  // the session (shutdown, restart, log-off) is refused by the owner and by every titled form
+  // that shows, each carrying the reason that Windows lists beside its title; releasing puts
+  // back the thread's own setting and withdraws the reasons. Unheld, the end of the session
+  // ends the program.
   void hold_pc(bool held);
-  // For WM_QUERYENDSESSION and WM_ENDSESSION in any of the program's top-level windows.
-  LRESULT end_session_message(UINT msg, WPARAM wp);
+  bool holds_pc() const { return held_; }
+  // For WM_QUERYENDSESSION and WM_ENDSESSION in the program's top-level window `hwnd`.
+  LRESULT end_session_message(HWND hwnd, UINT msg, WPARAM wp);
 
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  // Whether `hwnd` answers an end of the session with a refusal: only while held, and only a
+  // window that Windows can list by its title (a hidden form would be listed without one).
+  bool refuses_end(HWND hwnd) const;
+  // Sets the reason on `hwnd`, which this thread created, and notes it when Windows took it.
+  void give_reason(HWND hwnd);
+  void activate_form();
   // Dialog keys for the program's forms: true when the message was consumed.
   bool translate(MSG& msg) const;
   void dispatch(MSG& msg);
@@ -77,10 +101,13 @@ class Application {
   HWND main_ = nullptr;
   std::wstring title_;
   int dpi_ = 96;
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
   bool terminated_ = false;
   Cursor cursor_ = Cursor::normal;
   bool held_ = false;
   EXECUTION_STATE execution_state_ = 0;  // the thread's own before hold_pc
+  std::vector<HWND> reasons_;            // the windows that carry the reason
 };
 
 }  // namespace patu

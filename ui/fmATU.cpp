@@ -52,12 +52,10 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
   const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
 
   Panel1.create(*this, handle(), {0, 0, 349, 41}, kNavy, true);
-  Label3 = create_control(Panel1.handle(), L"STATIC", "Atualização:", SS_RIGHT | SS_NOPREFIX,
-                          {10, 4, 65, 14}, -1, bold);
-  set_colors(Label3, kYellow, kNavy);
-  Label4 = create_control(Panel1.handle(), L"STATIC", "Data:", SS_RIGHT | SS_NOPREFIX,
-                          {49, 18, 26, 14}, -1, bold);
-  set_colors(Label4, kYellow, kNavy);
+  // The layout's 10, 4, 65 and 49, 18, 26 are the design's own text widths: the captions end
+  // at 75, beside their values at 83.
+  Label3 = create_right_label(Panel1.handle(), "Atualização:", 75, 4, bold, kYellow, kNavy);
+  Label4 = create_right_label(Panel1.handle(), "Data:", 75, 18, bold, kYellow, kNavy);
   lbATU = create_label(Panel1.handle(), "", 83, 4, font, kWhite, kNavy);
   lbDATA = create_label(Panel1.handle(), "", 83, 18, font, kWhite, kNavy);
 
@@ -172,7 +170,7 @@ void TfmATU::set_cursor(Cursor cursor) { app().set_cursor(cursor); }
 
 void TfmATU::request_end() { app().Terminate(); }
 
-void TfmATU::set_port_in_use(bool in_use) { app().hold_pc(in_use); }
+void TfmATU::hold_pc(bool held) { app().hold_pc(held); }
 
 LRESULT TfmATU::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {

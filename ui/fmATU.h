@@ -56,7 +56,7 @@ class TfmATU final : public Form, public JobWindow {
   void set_cursor(Cursor cursor) override;
   // A close request during a job is recorded the same way: the job runs to its end.
   void request_end() override;
-  void set_port_in_use(bool in_use) override;
+  void hold_pc(bool held) override;
 
   // Components.
   Panel Panel1;  // navy header

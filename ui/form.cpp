@@ -10,7 +10,8 @@ namespace {
 constexpr wchar_t kFormClass[] = L"pATU.Form";
 constexpr wchar_t kPanelClass[] = L"pATU.Panel";
 
-void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background) {
+void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background,
+                    HICON big_icon, HICON small_icon) {
   WNDCLASSEXW wc{};
   if (GetClassInfoExW(instance, name, &wc)) return;
   wc = WNDCLASSEXW{};
@@ -19,6 +20,8 @@ void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUS
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = background;
+  wc.hIcon = big_icon;
+  wc.hIconSm = small_icon;
   wc.lpszClassName = name;
   RegisterClassExW(&wc);
 }
@@ -45,10 +48,10 @@ LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return self->handle_message(msg, wp, lp);
 }
 
-void register_form_classes(HINSTANCE instance) {
+void register_form_classes(HINSTANCE instance, HICON big_icon, HICON small_icon) {
   register_class(instance, kFormClass, route_message<Form>,
-                 reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  register_class(instance, kPanelClass, route_message<Panel>, nullptr);
+                 reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), big_icon, small_icon);
+  register_class(instance, kPanelClass, route_message<Panel>, nullptr, big_icon, small_icon);
 }
 
 bool is_form(HWND hwnd) {
@@ -100,6 +103,7 @@ void Form::create(std::string_view title, DWORD style, DWORD ex_style, int width
   AdjustWindowRectEx(&frame, style, FALSE, ex_style);
   CreateWindowExW(ex_style, kFormClass, widen(title).c_str(), style, 0, 0, frame.right - frame.left,
                   frame.bottom - frame.top, app_.handle(), nullptr, app_.instance(), this);
+  app_.give_icons(handle_);
   center();
 }
 
@@ -146,6 +150,16 @@ HWND Form::create_label(HWND parent, std::string_view text, int left, int top, H
   return label;
 }
 
+HWND Form::create_right_label(HWND parent, std::string_view text, int right, int top, HFONT font,
+                              COLORREF text_color, COLORREF back) {
+  HWND label = create_label(parent, text, 0, top, font, text_color, back);
+  RECT r;
+  GetClientRect(label, &r);
+  SetWindowPos(label, nullptr, app_.scale(right) - r.right, app_.scale(top), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return label;
+}
+
 void Form::set_colors(HWND control, COLORREF text_color, COLORREF back) {
   colors_[control] = {text_color, back};
   InvalidateRect(control, nullptr, TRUE);
@@ -185,6 +199,8 @@ LRESULT Form::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == WA_INACTIVE) {
         HWND focus = GetFocus();
         if (focus && IsChild(handle_, focus)) focus_ = focus;
+      } else if (!IsWindowEnabled(handle_)) {
+        app_.pass_activation();
       } else if (!HIWORD(wp)) {
         restore_focus();
       }
@@ -194,7 +210,7 @@ LRESULT Form::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
-      return app_.end_session_message(msg, wp);
+      return app_.end_session_message(handle_, msg, wp);
     default:
       break;
   }

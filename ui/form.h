@@ -26,8 +26,8 @@ struct Bounds {
   int left, top, width, height;
 };
 
-// Registers the window classes of forms and panels once per process.
-void register_form_classes(HINSTANCE instance);
+// Registers the window classes of forms and panels once per process, with the program's icons.
+void register_form_classes(HINSTANCE instance, HICON big_icon, HICON small_icon);
 // The window procedure of forms (T = Form) and panels (T = Panel): hands each message to the
 // object behind the window.
 template <typename T>
@@ -63,6 +63,10 @@ class Form {
   // A label at (left, top), sized to its text, in `text_color` on `back`.
   HWND create_label(HWND parent, std::string_view text, int left, int top, HFONT font,
                     COLORREF text_color, COLORREF back);
+  // A label sized to its text that ends at `right`: right-aligned captions keep their edge
+  // whatever width the text takes at the screen's resolution.
+  HWND create_right_label(HWND parent, std::string_view text, int right, int top, HFONT font,
+                          COLORREF text_color, COLORREF back);
   // Paints `control` (a static or read-only edit) in `text_color` on `back`.
   void set_colors(HWND control, COLORREF text_color, COLORREF back);
   // The next activation puts the focus on the first control the Tab key stops at.

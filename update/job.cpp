@@ -45,13 +45,13 @@ void UpdateJob::btATUALIZAClick() {
     if (!port_.ABRE_PORTA(window_.PORTA_COM())) {
       window_.SHOW_MSG(kMsgPortError);
     } else {
-      window_.set_port_in_use(true);
+      window_.hold_pc(true);
       switch (probe_device(port_)) {
         case ProbeOutcome::not_written:
-          window_.SHOW_MSG(kMsgNoDevice);
+          report(kMsgNoDevice);
           break;
         case ProbeOutcome::other_answer:
-          window_.SHOW_MSG(kMsgIncompatible);
+          report(kMsgIncompatible);
           break;
         case ProbeOutcome::answer_t:
           switch (CART_V2(link_, window_, NUM_SERIE)) {
@@ -60,16 +60,17 @@ void UpdateJob::btATUALIZAClick() {
               window_.request_end();
               break;
             case kIdOtherVersion:
-              window_.SHOW_MSG(kMsgIncompatible);
+              report(kMsgIncompatible);
               break;
             default:
-              window_.SHOW_MSG(kMsgNoDevice);
+              report(kMsgNoDevice);
               break;
           }
           break;
       }
+      // Every way out above has reported, so the PC is no longer held; the port is closed
+      // only now, once the report has been answered.
       port_.FECHA_PORTA();
-      window_.set_port_in_use(false);
     }
   }
   window_.set_cursor(Cursor::normal);
@@ -87,11 +88,11 @@ bool UpdateJob::ATUALIZA() {
   std::string serial;
   if (!LE_IDENTIFICACAO(link_, serial)) {
     // The device went quiet before anything was written: say so before the program ends.
-    window_.SHOW_MSG(kMsgNoDevice);
+    report(kMsgNoDevice);
     return false;
   }
   if (serial != NUM_SERIE) {
-    window_.message_box(std::string(kBoxWrongSerial) + NUM_SERIE + ".");
+    report_box(std::string(kBoxWrongSerial) + NUM_SERIE + ".");
     window_.request_end();
     return false;
   }
@@ -147,7 +148,7 @@ bool UpdateJob::ATUALIZA() {
   window_.step_progress(window_.progress_max());
   window_.set_status(kStatusDone);
   window_.process_messages();
-  window_.SHOW_MSG(kMsgDone);
+  report(kMsgDone);
   return true;
 }
 
@@ -172,8 +173,18 @@ std::string UpdateJob::next_line() const {
 
 bool UpdateJob::report_failure() {
   window_.set_status(kStatusFailed);
-  window_.message_box(kBoxFailed);
+  report_box(kBoxFailed);
   return false;
+}
+
+void UpdateJob::report(int code) {
+  window_.hold_pc(false);
+  window_.SHOW_MSG(code);
+}
+
+void UpdateJob::report_box(std::string_view text) {
+  window_.hold_pc(false);
+  window_.message_box(text);
 }
 
 }  // namespace patu

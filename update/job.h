@@ -49,6 +49,9 @@ class UpdateJob {
   std::string next_line() const;
   // A failure after the first write: the status line and a message box say so.
   bool report_failure();
+  // The outcome is decided: the PC is let go, then message `code` or a message box reports it.
+  void report(int code);
+  void report_box(std::string_view text);
 
   SerialPort& port_;
   Protocol& link_;

@@ -39,10 +39,11 @@ class JobWindow {
   virtual void set_cursor(Cursor cursor) = 0;
   // Asks the application to end once the running handler has returned.
   virtual void request_end() = 0;
-  // The job holds the port, from its opening (true) to its closing (false): meanwhile the PC
-  // must neither sleep for idleness nor end the session (shutdown, restart, log-off), which
-  // would cut an update short.
-  virtual void set_port_in_use(bool in_use) = 0;
+  // Held (true) from the port's opening until the outcome is decided (the update's last
+  // command, or identification's failure): meanwhile the PC must neither sleep for idleness
+  // nor end the session (shutdown, restart, log-off), which would cut the device off. Released
+  // (false) before any report is shown: a report may stay on screen all night.
+  virtual void hold_pc(bool held) = 0;
 };
 
 }  // namespace patu

@@ -94,8 +94,9 @@ def last_exchange(dump):
 def test_full_update(e2e):
     """The shipped package onto a device on COM 1: a prompt cancelled first and the session
     ended with the window idle, then the update, with a second press of "Atualiza" while it
-    runs, the end of the session refused during the module pages, and another program's
-    window in the foreground when message 7 shows."""
+    runs, the end of the session refused during the module pages, another program's window
+    in the foreground when message 7 opens, pATU brought back by its taskbar button (message
+    7 in front, "OK" focused), and the session ended with message 7 on screen."""
     with e2e.session("full_update") as s:
         s.use_display()
         idle_device = s.plug("idle-device", 1)
@@ -156,8 +157,19 @@ def test_full_update(e2e):
         s.check("the bar drawn full as message 7 opens", bar_drawn_full(s, empty_end))
         s.shot("dialog-7", s.window(MESSAGE))
         s.shot("done")
-        patu.answer(MESSAGE, "OK")
-        s.check("pATU.exe ends with status 0 after message 7", patu.ended() == 0)
+        # Windows keeps the foreground with the program the user works in; Wine gave it to
+        # message 7, so the other program takes it back. Then back to pATU through its taskbar
+        # button: message 7 takes the keyboard.
+        s.other_program("Outro programa")
+        s.check("the other program holds the keyboard",
+                s.display.focus_title() == "Outro programa")
+        foreground, focus = s.come_back(APP)
+        s.check("message 7 in front once pATU's taskbar button is clicked", foreground == MESSAGE)
+        s.check('"OK" has the keyboard focus', focus == "OK")
+        # The device has had its last command: message 7 left open holds up no shutdown.
+        s.check("with message 7 on screen, the end of the session is agreed to",
+                s.end_session() == 0)
+        s.check("and it ends pATU.exe with status 0", patu.ended() == 0)
 
         dump = device.stop()
         status, differences = e2e.check_image(device.dump_path)
@@ -174,9 +186,10 @@ def test_full_update(e2e):
 
 
 def test_port_choice(e2e):
-    """COM 1 not there, then COM 3 chosen by a click: a device of another version, a device
-    that does not answer the probe, one that answers nothing but the probe. Closing the
-    window ends the program."""
+    """COM 1 not there, then COM 3 chosen by a click: a device of another version (message
+    4 left for another program, then answered by a key once pATU's taskbar button brings it
+    back), a device that does not answer the probe, one that answers nothing but the probe.
+    Closing the window ends the program. Last, the session ended with message 4 on screen."""
     with e2e.session("port_choice") as s:
         s.use_display()
         s.unplug(1)
@@ -205,7 +218,17 @@ def test_port_choice(e2e):
         s.wait("message 4", 30,
                lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
         s.shot("dialog-4", s.window(VERSION_ERROR))
-        patu.answer(VERSION_ERROR, "Cancelar")
+        # The technician turns to another program, then comes back through pATU's taskbar
+        # button: message 4 is in front, its one enabled button focused, and a key answers it.
+        s.other_program("Outro programa")
+        s.check("the other program holds the keyboard",
+                s.display.focus_title() == "Outro programa")
+        foreground, focus = s.come_back(APP)
+        s.check("message 4 in front once pATU's taskbar button is clicked",
+                foreground == VERSION_ERROR)
+        s.check('"Cancelar" has the keyboard focus', focus == "Cancelar")
+        s.press("space")
+        s.gone(VERSION_ERROR, 10)
         s.wait("the window idle after message 4", 10, lambda snap: patu.idle(IDLE, snap))
         dump = other.stop()
         s.check("the other version saw the probe, 0x86 ignored, one 'D' with 0x85",
@@ -240,6 +263,19 @@ def test_port_choice(e2e):
 
         s.key(main, "alt+F4")
         s.check("closing the window ends pATU.exe with status 0", patu.ended() == 0)
+
+        # Message 4 on screen: nothing was written and nothing is held, so a shutdown ends pATU.
+        again = s.plug("other-version-again", 1, "--sync85-only")
+        patu = Patu(s, e2e.exe).start()
+        patu.press_atualiza()
+        patu.answer(MESSAGE, "OK")
+        s.wait("message 4 from COM 1", 30,
+               lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
+        s.check("with message 4 on screen, the end of the session is agreed to",
+                s.end_session() == 0)
+        s.check("and it ends pATU.exe with status 0", patu.ended() == 0)
+        dump = again.stop()
+        s.check("nothing written to the device", dump.untouched())
 
 
 def test_nak_mid_module(e2e):

@@ -18,6 +18,12 @@
 // plays another program that the user works in: shows a window titled TITLE, takes the
 // foreground, prints "foreground" once it has it (or "background"), and runs until the
 // window is closed.
+//   wintext --activate TITLE
+// does what a click on a program's taskbar button does: brings the shown top-level window
+// titled TITLE to the foreground; then, once the foreground has settled, prints
+// "foreground <hwnd> title=<text>" of the window that has it and "focus <hwnd> text=<text>"
+// of that window's focused control ("none" when there is none). Exit status 1 when no such
+// window is shown.
 
 #include <windows.h>
 // after windows.h, which it needs
@@ -184,15 +190,43 @@ int hold_foreground(const wchar_t* title) {
   return 0;
 }
 
+int activate(const wchar_t* title) {
+  HWND target = nullptr;
+  for (HWND w = GetTopWindow(nullptr); w && !target; w = GetWindow(w, GW_HWNDNEXT)) {
+    bool answered = false;
+    if (IsWindowVisible(w) && text_of(w, answered) == title) target = w;
+  }
+  if (!target) {
+    emit("none");
+    return 1;
+  }
+  SetForegroundWindow(target);
+  // The program hands the activation on in messages of its own: let them run.
+  Sleep(1000);
+  HWND foreground = GetForegroundWindow();
+  bool answered = false;
+  emit("foreground " + handle_text(foreground) + " title=" + utf8(text_of(foreground, answered)));
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(foreground, nullptr), &gui);
+  emit(gui.hwndFocus ? "focus " + handle_text(gui.hwndFocus) +
+                           " text=" + utf8(text_of(gui.hwndFocus, answered))
+                     : std::string("focus none"));
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring_view(argv[1]) == L"--foreground") return hold_foreground(argv[2]);
+  if (argc == 3 && std::wstring_view(argv[1]) == L"--activate") return activate(argv[2]);
   int next = 1;
   const bool repaint = argc > 1 && std::wstring_view(argv[1]) == L"--repaint";
   if (repaint) ++next;
   if (argc - next > 1) {
-    emit("usage: wintext [--repaint] [IMAGE] | wintext --foreground TITLE");
+    emit(
+        "usage: wintext [--repaint] [IMAGE] | wintext --foreground TITLE | wintext --activate "
+        "TITLE");
     return 2;
   }
   Search search{next < argc ? argv[next] : L"pATU.exe", {}};

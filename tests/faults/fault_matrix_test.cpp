@@ -131,7 +131,7 @@ void judge_cell(const JobRun& run, const Point& point, Outcome expected,
   EXPECT_EQ(run.port.closes, 1);
   EXPECT_FALSE(run.job.running());
   EXPECT_LE(run.port.longest_gap(), kLongestExchangeMs) << "the host waited beyond its time-outs";
-  expect_port_held_while_open(run);
+  expect_pc_held_for_the_exchanges_only(run);
 
   // Identification reads and nothing else.
   const auto sent = commands(dump);

@@ -133,7 +133,7 @@ TEST(Soak, AThousandRunsAgainstAChaoticDeviceEndAsTheJobDefines) {
     EXPECT_EQ(run.port.opens, run.port.closes);
     EXPECT_FALSE(run.job.running());
     EXPECT_LE(run.port.longest_gap(), kLongestExchangeMs);
-    expect_port_held_while_open(run);
+    expect_pc_held_for_the_exchanges_only(run);
     EXPECT_EQ(outside(areas, dump), std::vector<std::string>{});
     switch (outcome) {
       case Outcome::no_device:

@@ -36,7 +36,6 @@ bool WatchedPort::ABRE_PORTA(int porta) {
 }
 
 void WatchedPort::FECHA_PORTA() {
-  watch();
   if (port_.PORTA_ABERTA()) {
     ++closes;
     marks.push_back(clock_.tick_ms());
@@ -56,12 +55,14 @@ JobRun::JobRun(emu::DeviceConfig config, const std::vector<std::string>& package
       loaded(load_package(lines, state)),
       window(loaded.pbAND_max.value_or(0)) {}
 
-void expect_port_held_while_open(const JobRun& run) {
-  EXPECT_EQ(run.port.unguarded, 0) << "the port was used while the window did not know it";
-  EXPECT_FALSE(run.window.port_in_use);
+void expect_pc_held_for_the_exchanges_only(const JobRun& run) {
+  EXPECT_EQ(run.port.unguarded, 0) << "the line was used while the PC was not held";
+  EXPECT_EQ(run.window.reports_while_held, std::vector<std::string>{})
+      << "reports shown while the PC was held";
+  EXPECT_FALSE(run.window.held);
   const auto& events = run.window.events;
-  EXPECT_EQ(std::count(events.begin(), events.end(), "port in use"), run.port.opens);
-  EXPECT_EQ(std::count(events.begin(), events.end(), "port free"), run.port.opens);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "hold"), run.port.opens);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "release"), run.port.opens);
 }
 
 std::vector<const emu::Exchange*> commands(const emu::Dump& dump) {

@@ -23,11 +23,11 @@ const std::vector<std::string>& shipped_text();
 
 // A port that notes when it was opened and closed and when each command began (the
 // protocol empties the output queue first thing in every command), in virtual time, and
-// counts what was done on it while the window did not know the port in use.
+// counts what went to or came from the line while the window did not hold the PC.
 class WatchedPort final : public SerialPort {
  public:
-  WatchedPort(SerialPort& port, Clock& clock, const bool& in_use)
-      : port_(port), clock_(clock), in_use_(in_use) {}
+  WatchedPort(SerialPort& port, Clock& clock, const bool& held)
+      : port_(port), clock_(clock), held_(held) {}
 
   int opens = 0;
   int closes = 0;
@@ -35,7 +35,7 @@ class WatchedPort final : public SerialPort {
   std::vector<std::uint32_t> marks;
   // The longest time between two consecutive marks.
   std::uint32_t longest_gap() const;
-  // Reads, writes, purges and closes of an open port while `in_use` was false.
+  // Reads, writes and purges of an open port while `held` was false.
   int unguarded = 0;
 
   bool ABRE_PORTA(int porta) override;
@@ -53,11 +53,11 @@ class WatchedPort final : public SerialPort {
   bool PORTA_ABERTA() const override { return port_.PORTA_ABERTA(); }
 
  private:
-  void watch() { unguarded += port_.PORTA_ABERTA() && !in_use_ ? 1 : 0; }
+  void watch() { unguarded += port_.PORTA_ABERTA() && !held_ ? 1 : 0; }
 
   SerialPort& port_;
   Clock& clock_;
-  const bool& in_use_;
+  const bool& held_;
 };
 
 // The device on port 1; the package loaded as the window loads it (see `loaded`).
@@ -73,14 +73,14 @@ struct JobRun {
   PackageState state;
   LoadResult loaded;
   RecordingWindow window;
-  WatchedPort port{emulated, clock, window.port_in_use};
+  WatchedPort port{emulated, clock, window.held};
   Protocol link{port, clock};
   UpdateJob job{port, link, lines, state, window};
 };
 
-// The window knew the port in use for exactly as long as it was open: from before the job's
-// first exchange to after its close, once per opening.
-void expect_port_held_while_open(const JobRun& run);
+// The PC was held once per opening of the port, over every exchange with the device, and
+// let go before any report was shown.
+void expect_pc_held_for_the_exchanges_only(const JobRun& run);
 
 // Commands of the device's log that were framed commands, in order.
 std::vector<const emu::Exchange*> commands(const emu::Dump& dump);

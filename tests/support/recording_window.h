@@ -18,9 +18,10 @@ class RecordingWindow : public JobWindow {
   int porta = 1;
   bool answer_prompt = true;         // what the user answers to message 0
   std::function<void()> on_process;  // runs inside process_messages (re-entry)
+  std::function<void()> on_report;   // runs as a message (but the prompt) or a box shows
 
   // What happened, in order: "msg 0", "status ...", "box ...", "cursor hourglass",
-  // "cursor normal", "end", "port in use", "port free".
+  // "cursor normal", "end", "hold", "release".
   std::vector<std::string> events;
   std::vector<int> messages;
   std::vector<std::string> boxes;
@@ -28,13 +29,17 @@ class RecordingWindow : public JobWindow {
   int position = 0;
   int pumps = 0;
   bool end_requested = false;
-  bool port_in_use = false;
+  bool held = false;
+  // Messages ("msg N") and boxes ("box ...") shown while the PC was held.
+  std::vector<std::string> reports_while_held;
   Cursor cursor = Cursor::normal;
 
   int PORTA_COM() const override { return porta; }
   bool SHOW_MSG(int code) override {
     messages.push_back(code);
     events.push_back("msg " + std::to_string(code));
+    if (held) reports_while_held.push_back(events.back());
+    if (on_report && code != kMsgPrompt) on_report();
     return code == kMsgPrompt ? answer_prompt : code == kMsgDone;
   }
   void set_status(std::string_view text) override {
@@ -50,6 +55,8 @@ class RecordingWindow : public JobWindow {
   void message_box(std::string_view text) override {
     boxes.emplace_back(text);
     events.push_back("box " + boxes.back());
+    if (held) reports_while_held.push_back(events.back());
+    if (on_report) on_report();
   }
   void set_cursor(Cursor c) override {
     cursor = c;
@@ -59,9 +66,9 @@ class RecordingWindow : public JobWindow {
     end_requested = true;
     events.push_back("end");
   }
-  void set_port_in_use(bool in_use) override {
-    port_in_use = in_use;
-    events.push_back(in_use ? "port in use" : "port free");
+  void hold_pc(bool hold) override {
+    held = hold;
+    events.push_back(hold ? "hold" : "release");
   }
 
  private:

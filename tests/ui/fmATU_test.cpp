@@ -9,97 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "link/clock.h"
-#include "link/protocol.h"
-#include "package/lines.h"
-#include "package/loader.h"
 #include "tests/ui/driver.h"
-#include "ui/application.h"
-#include "ui/fmATU.h"
-#include "ui/fmMSG.h"
+#include "tests/ui/program.h"
 #include "ui/wide.h"
-#include "update/job.h"
 
 namespace patu::testing {
 namespace {
-
-// A port that never opens, and lets a test act while the job is opening it.
-class RecordingPort final : public SerialPort {
- public:
-  std::vector<int> opened;
-  std::function<void()> on_open;
-
-  bool ABRE_PORTA(int porta) override {
-    opened.push_back(porta);
-    if (on_open) on_open();
-    return false;
-  }
-  void FECHA_PORTA() override {}
-  bool ESCREVE_PORTA(const std::uint8_t*, std::uint32_t, std::uint32_t& written) override {
-    written = 0;
-    return false;
-  }
-  bool LE_PORTA(std::uint32_t, std::uint8_t*, std::uint32_t& read) override {
-    read = 0;
-    return false;
-  }
-  void purge(Purge) override {}
-  bool PORTA_ABERTA() const override { return false; }
-};
-
-// A small valid package: three contents lines, one module, the first data line is 13 and
-// the end line 20, so the progress maximum is 20 - 13 + 10.
-std::vector<std::string> sample_package(const std::string& version = "21") {
-  return {"",
-          "08/08/2013",
-          "TESTE DE JANELA",
-          version,
-          "Fiat - v5.01",
-          "",
-          "Firmware Versão v5.21",
-          "*",
-          "8900",
-          "8A80",
-          "AA00",
-          "GM",
-          "*",
-          std::string(256, 'A'),
-          "*",
-          std::string(256, 'B'),
-          "*",
-          std::string(512, 'C'),
-          "*",
-          std::string(256, 'D'),
-          "FIM"};
-}
-
-// The program's objects, as start-up makes them, over a test package and port.
-struct Program {
-  explicit Program(std::vector<std::string> package) : lines(std::move(package)) {
-    fmATU.connect(fmMSG, job);
-  }
-  explicit Program(const PackageLines& package_lines) : shipped(&package_lines) {
-    fmATU.connect(fmMSG, job);
-  }
-  const PackageLines& source() const { return shipped ? *shipped : lines; }
-
-  // Shows the main window and lets its activation load the package.
-  void show() {
-    fmATU.Show();
-    app.ProcessMessages();
-  }
-
-  Application app{GetModuleHandleW(nullptr)};
-  LineTable lines{{}};
-  const PackageLines* shipped = nullptr;
-  PackageState state;
-  TfmATU fmATU{app, source(), state};
-  TfmMSG fmMSG{app};
-  RecordingPort port;
-  ManualClock clock;
-  Protocol link{port, clock};
-  UpdateJob job{port, link, source(), state, fmATU};
-};
 
 int progress_pos(const TfmATU& w) {
   return static_cast<int>(SendMessageW(w.pbAND, PBM_GETPOS, 0, 0));
@@ -407,45 +322,6 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
   EXPECT_EQ(p.port.opened, std::vector<int>{1});
   EXPECT_TRUE(p.app.Terminated());
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
-}
-
-// The thread's execution state. Asking for it sets it, so it is put back.
-EXECUTION_STATE execution_state() {
-  const EXECUTION_STATE state = SetThreadExecutionState(ES_CONTINUOUS);
-  SetThreadExecutionState(state);
-  return state;
-}
-
-// While the job holds the port the PC must not sleep and the session must not end; before
-// and after, the thread's own setting holds and the end of the session ends the program.
-// Every top-level window of the program is asked, as the system asks them all.
-TEST(MainWindow, APortInUseKeepsThePcAwakeAndRefusesTheEndOfTheSession) {
-  Program p(sample_package());
-  p.show();
-  const EXECUTION_STATE own = ES_CONTINUOUS | ES_DISPLAY_REQUIRED;
-  SetThreadExecutionState(own);
-  const std::vector<HWND> windows{p.app.handle(), p.fmATU.handle(), p.fmMSG.handle()};
-  auto answers = [&] {
-    std::vector<LRESULT> said;
-    for (HWND w : windows) said.push_back(SendMessageW(w, WM_QUERYENDSESSION, 0, 0));
-    return said;
-  };
-  const std::vector<LRESULT> agree(windows.size(), TRUE);
-  const std::vector<LRESULT> refuse(windows.size(), FALSE);
-  EXPECT_EQ(answers(), agree);
-
-  p.fmATU.set_port_in_use(true);
-  EXPECT_EQ(execution_state(), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-  EXPECT_EQ(answers(), refuse);
-  // The end refused, the system tells every window that the session goes on.
-  for (HWND w : windows) SendMessageW(w, WM_ENDSESSION, FALSE, 0);
-  EXPECT_FALSE(p.app.Terminated());
-
-  p.fmATU.set_port_in_use(false);
-  EXPECT_EQ(execution_state(), own);
-  EXPECT_EQ(answers(), agree);
-  SendMessageW(p.fmATU.handle(), WM_ENDSESSION, TRUE, 0);
-  EXPECT_TRUE(p.app.Terminated());
 }
 
 TEST(MainWindow, RunShowsTheProgramAndEndsWhenTheMainWindowCloses) {

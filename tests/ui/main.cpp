@@ -4,6 +4,8 @@
 #include <commctrl.h>
 
 int main(int argc, char** argv) {
+  // As pATU.exe's manifest declares: the windows see the screen's own resolution.
+  SetProcessDPIAware();
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                       ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);

@@ -78,6 +78,13 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
   const Block initial = config.info;
   JobRun rig(config, shipped_text());
   ASSERT_EQ(rig.loaded.pbAND_max, 596);
+  // Message 7 opens with the final command answered, the PC let go and the port still open.
+  bool finalized_at_report = false;
+  bool open_at_report = false;
+  rig.window.on_report = [&] {
+    finalized_at_report = rig.dump().finalized;
+    open_at_report = rig.port.PORTA_ABERTA();
+  };
   rig.press();
 
   const RecordingWindow& w = rig.window;
@@ -91,8 +98,10 @@ TEST(UpdateJob, FullUpdateWritesTheWholePackageInOrderAndReportsSuccess) {
   EXPECT_NE(
       std::find(w.events.begin(), w.events.end(), "status Atualização em andamento....330A1BFF"),
       w.events.end());
+  EXPECT_TRUE(finalized_at_report);
+  EXPECT_TRUE(open_at_report);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
-  testing::expect_port_held_while_open(rig);
+  testing::expect_pc_held_for_the_exchanges_only(rig);
   EXPECT_EQ(rig.job.NUM_SERIE, "330A1BFF");
   EXPECT_EQ(rig.state.LINHA_ATUAL, 663);  // left on the info tail line
 
@@ -178,7 +187,7 @@ TEST(UpdateJob, OutcomesBeforeTheUpdateWriteNothingAndKeepTheProgramRunning) {
     EXPECT_EQ(w.events.front(), "cursor hourglass");
     EXPECT_EQ(w.events.back(), "cursor normal");
     EXPECT_FALSE(rig.port.PORTA_ABERTA());
-    testing::expect_port_held_while_open(rig);
+    testing::expect_pc_held_for_the_exchanges_only(rig);
     EXPECT_EQ(writes(rig.dump()), 0);
     EXPECT_EQ(!rig.dump().log.empty(), c.device_spoken_to);
     EXPECT_TRUE(rig.state.loaded);  // the user may try again
@@ -228,16 +237,22 @@ TEST(UpdateJob, ProbeThatCannotBeWrittenGivesMessage3AndClosesThePort) {
 
 TEST(UpdateJob, SecondReadingThatFailsSaysSoWritesNothingAndEnds) {
   JobRun rig(with_fault("len0@D#2"), shipped_text());
+  bool open_at_report = false;
+  rig.window.on_report = [&] { open_at_report = rig.port.PORTA_ABERTA(); };
   rig.press();
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgNoDevice}));
   EXPECT_TRUE(rig.window.boxes.empty());
   EXPECT_EQ(rig.window.status, "");
   EXPECT_TRUE(rig.window.end_requested);
-  // Message 3 comes while the port is still held, as every other message of a job does.
+  // The PC is let go as message 3 opens; the port is closed once it has been answered.
   const auto& e = rig.window.events;
-  EXPECT_LT(std::find(e.begin(), e.end(), "msg 3"), std::find(e.begin(), e.end(), "port free"));
+  const auto msg3 = std::find(e.begin(), e.end(), "msg 3");
+  ASSERT_NE(msg3, e.begin());
+  EXPECT_EQ(*(msg3 - 1), "release");
+  EXPECT_TRUE(open_at_report);
+  EXPECT_EQ(rig.port.closes, 1);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
-  testing::expect_port_held_while_open(rig);
+  testing::expect_pc_held_for_the_exchanges_only(rig);
   EXPECT_EQ(writes(rig.dump()), 0);
 }
 
@@ -263,7 +278,7 @@ TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
   EXPECT_EQ(rig.window.status, "");
   EXPECT_TRUE(rig.window.end_requested);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
-  testing::expect_port_held_while_open(rig);
+  testing::expect_pc_held_for_the_exchanges_only(rig);
   EXPECT_EQ(before, 2) << "only the swap itself wrote";
 }
 
@@ -278,7 +293,7 @@ void expect_failure_report(const JobRun& rig, int position) {
   EXPECT_TRUE(w.end_requested);
   EXPECT_EQ(w.cursor, Cursor::normal);
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
-  testing::expect_port_held_while_open(rig);
+  testing::expect_pc_held_for_the_exchanges_only(rig);
   EXPECT_FALSE(rig.dump().finalized);
 }
 

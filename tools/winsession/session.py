@@ -295,6 +295,24 @@ class WineSession:
                    lambda: "foreground" in other.log().splitlines())
         return other
 
+    def come_back(self, title):
+        """What a click on a program's taskbar button does: brings the shown window titled
+        title to the foreground (wintext --activate). Returns, once the foreground has
+        settled, the title of the window that holds it and the text of its focused control
+        (None for none)."""
+        read = self._wintext("--activate", title)
+        if read.returncode != 0:
+            self.fail(f'a window "{title}" to bring forward')
+        foreground = focus = None
+        for line in read.stdout.decode("utf-8", "replace").splitlines():
+            if line.startswith("foreground "):
+                foreground = line.split(" title=", 1)[1]
+            elif line.startswith("focus 0x"):
+                focus = line.split(" text=", 1)[1]
+        self.say(f"brought \"{title}\" forward: the foreground is \"{foreground}\", "
+                 f"the focus on \"{focus}\"")
+        return foreground, focus
+
     # --- what the windows show --------------------------------------------------------------
 
     def _wintext(self, *args, timeout=60):
@@ -344,6 +362,10 @@ class WineSession:
 
     def key(self, xid, key):
         self.display.key(xid, key)
+
+    def press(self, key):
+        """A key pressed where the keyboard's focus is, as a person at the keyboard would."""
+        self.display.press(key)
 
     def click_control(self, title, cls, text):
         """Clicks the middle of a control of the window titled title (the last snapshot's)."""

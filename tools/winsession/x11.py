@@ -150,6 +150,10 @@ class Display:
         """A left click at x, y on the screen."""
         self._xdotool("mousemove", str(x), str(y), "click", "1")
 
+    def press(self, key):
+        """Presses key wherever the X focus is, moving it nowhere first."""
+        self._xdotool("key", key)
+
     # --- pixels -------------------------------------------------------------------------------
 
     def grab(self, rect=None):
