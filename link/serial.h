@@ -13,8 +13,10 @@ namespace patu {
 // Which queue PurgeComm empties (the Win32 flag values).
 enum class Purge : std::uint32_t { tx = 4, rx = 8 };
 
-// Result of the open steps.
-enum class OpenCode { ok = 0, not_opened = 1, timeouts_failed = 2 };
+// Result of the open steps. not_opened: the port is absent or held by another program;
+// timeouts_failed, settings_failed: it opened, and its time-outs or its speed, byte size and
+// parity could not be set.
+enum class OpenCode { ok = 0, not_opened = 1, timeouts_failed = 2, settings_failed = 3 };
 
 class SerialPort {
  public:

@@ -98,6 +98,7 @@ bool PosixSerialPort::ABRE_PORTA(int port_number) {
       PORTA_SERIAL = fd;
       open_ = true;
       return true;
+    case OpenCode::settings_failed:
     case OpenCode::timeouts_failed:
       close_steps(fd);
       return false;

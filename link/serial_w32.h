@@ -3,6 +3,10 @@
 // overlapped, with the read and write time-outs of link/serial.h installed in the driver.
 // Every read or write builds its own request (a zeroed OVERLAPPED with a fresh manual-reset
 // event) and waits for it before returning, so at most one request is ever outstanding.
+//
+// While a port is open this process also holds the mutex Global\pATU-COM<n>, which every pATU
+// takes before opening port n; one left abandoned by a pATU that ended without letting
+// go is taken over. Its owner is a thread: open and close on the same one.
 
 #include <windows.h>
 
@@ -35,11 +39,18 @@ class Win32SerialPort final : public SerialPort {
  private:
   OpenCode CONFIGURA_PORTA(int port_number, HANDLE& handle);
   static void close_steps(HANDLE handle);
-  bool transfer(bool is_write, void* bytes, std::uint32_t count, std::uint32_t& transferred);
 
   HANDLE PORTA_SERIAL = nullptr;
+  HANDLE port_lock_ = nullptr;
   bool open_ = false;
   OpenCode open_code_ = OpenCode::ok;
 };
+
+// One overlapped read or write on `handle`, as the port makes them: waited for within its
+// own time-out (reads 100 ms a byte, writes 5000 ms a byte plus 5000 ms) plus a margin, then
+// cancelled, the cancel waited for, and counted as failed with count 0. `transferred` gets
+// the count the request reports; true when it equals `count`. Tests give it other handles.
+bool overlapped_transfer(HANDLE handle, bool is_write, void* bytes, std::uint32_t count,
+                         std::uint32_t& transferred);
 
 }  // namespace patu

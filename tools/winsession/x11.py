@@ -111,6 +111,12 @@ class Display:
                 return window.id
         return None
 
+    def find_all(self, title):
+        """The ids of every shown X window titled exactly title: several programs may show
+        one each."""
+        return [window.id for window in self._tree(self._x.screen().root)
+                if self.title(window) == title and self._shown(window)]
+
     def focus_title(self):
         """The title of the window that holds the X focus, or None."""
         focus = self._x.get_input_focus().focus
