@@ -82,8 +82,7 @@ def test_two_on_one_port(e2e):
         device = s.plug("device", 1)
         first = Patu(s, e2e.exe).start()
         first_hwnd, first_xid = s.last.window(MAIN).hwnd, s.window(MAIN)
-        first.press_atualiza()
-        first.answer(MESSAGE, "OK")
+        first.start_update()
         s.wait("the first update in its module pages", 120,
                bar_past(first, first_page_step(e2e.package) + 10))
 
@@ -123,8 +122,7 @@ def test_two_ports_at_once(e2e):
         devices = [s.plug("device-com1", 1), s.plug("device-com2", 2, "--serial", SECOND_SERIAL)]
         first = Patu(s, e2e.exe).start()
         first_hwnd, first_xid = s.last.window(MAIN).hwnd, s.window(MAIN)
-        first.press_atualiza()
-        first.answer(MESSAGE, "OK")
+        first.start_update()
         s.wait("the first naming the device on COM 1", 60,
                lambda snap: shows_status(snap, first_hwnd, RUNNING))
 

@@ -116,8 +116,7 @@ def test_full_update(e2e):
 
         patu = Patu(s, e2e.exe).start()
         device = s.plug("device", 1)
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("the status line naming the device", 60,
                lambda snap: patu.shows(MAIN, "Static", RUNNING, snap))
         s.shot("running", s.window(MAIN))
@@ -197,8 +196,7 @@ def test_port_choice(e2e):
         patu = Patu(s, e2e.exe).start()
         main = s.window(MAIN)
 
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 1", 30,
                lambda snap: patu.dialog_shows(COMM_ERROR, False, True, PORT_LINES, snap))
         s.check('"Cancelar" has the focus',
@@ -213,8 +211,7 @@ def test_port_choice(e2e):
                and s.pixel(MAIN, "pATU.Panel", "COM 1", 3, 3) == "FFFFFF")
         s.shot("com3-chosen", main)
 
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 4", 30,
                lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
         s.shot("dialog-4", s.window(VERSION_ERROR))
@@ -238,8 +235,7 @@ def test_port_choice(e2e):
         s.check("nothing written to the other version", dump.untouched())
 
         mute = s.plug("mute", 3, "--probe-answer", "")
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 4 for a device that does not answer", 30,
                lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
         patu.answer(VERSION_ERROR, "Cancelar")
@@ -249,8 +245,7 @@ def test_port_choice(e2e):
                 [e.untimed() for e in dump.exchanges] == ["probe answer=-"])
 
         deaf = s.plug("deaf", 3, "--silent-after-probe")
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 3 for a device that answers the probe only", 30,
                lambda snap: patu.dialog_shows(COMM_ERROR, False, True, NO_DEVICE_LINES, snap))
         s.shot("dialog-3", s.window(COMM_ERROR))
@@ -267,8 +262,7 @@ def test_port_choice(e2e):
         # Message 4 on screen: nothing was written and nothing is held, so a shutdown ends pATU.
         again = s.plug("other-version-again", 1, "--sync85-only")
         patu = Patu(s, e2e.exe).start()
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 4 from COM 1", 30,
                lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
         s.check("with message 4 on screen, the end of the session is agreed to",
@@ -285,8 +279,7 @@ def test_nak_mid_module(e2e):
         s.use_display()
         device = s.plug("device", 1, "--fault", "nak@F:0064")
         patu = Patu(s, e2e.exe).start()
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("the failure message box", 300,
                lambda snap: patu.shows(APP, "Static", FAILED_BOX, snap))
         s.check("the status line reports the failure", patu.shows(MAIN, "Static", FAILED))
@@ -360,8 +353,7 @@ def test_lost_device(e2e):
         s.use_display()
         quiet = s.plug("quiet", 1, "--fault", "shortlen@D#2")
         patu = Patu(s, e2e.exe).start()
-        patu.press_atualiza()
-        patu.answer(MESSAGE, "OK")
+        patu.start_update()
         s.wait("message 3 when the second reading fails", 30,
                lambda snap: patu.dialog_shows(COMM_ERROR, False, True, NO_DEVICE_LINES, snap))
         patu.answer(COMM_ERROR, "Cancelar")

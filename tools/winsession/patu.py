@@ -54,6 +54,11 @@ class Patu:
         s.wait("the prompt (message 0)", 30,
                lambda snap: self.dialog_shows(MESSAGE, True, True, PROMPT_LINES, snap))
 
+    def start_update(self):
+        """Presses "Atualiza" and answers the prompt with OK: the job goes on to the port."""
+        self.press_atualiza()
+        self.answer(MESSAGE, "OK")
+
     def answer(self, title, button):
         """Closes a dialog with one of its buttons, by mouse; waits until it is gone."""
         self.session.click_control(title, "Button", button)
