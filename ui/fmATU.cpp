@@ -164,7 +164,7 @@ int TfmATU::progress_max() const {
 
 void TfmATU::process_messages() { app().ProcessMessages(); }
 
-void TfmATU::message_box(std::string_view text) { app().message_box(handle(), text); }
+void TfmATU::message_box(std::string_view text, Box) { app().message_box(handle(), text); }
 
 void TfmATU::set_cursor(Cursor cursor) { app().set_cursor(cursor); }
 

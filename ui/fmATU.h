@@ -52,7 +52,7 @@ class TfmATU final : public Form, public JobWindow {
   void step_progress(int delta) override;
   int progress_max() const override;
   void process_messages() override;
-  void message_box(std::string_view text) override;
+  void message_box(std::string_view text, Box box) override;
   void set_cursor(Cursor cursor) override;
   // A close request during a job is recorded the same way: the job runs to its end.
   void request_end() override;
