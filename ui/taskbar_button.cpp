@@ -41,8 +41,10 @@ void TaskbarButton::make_interface() {
     com_ = true;
   }
   ITaskbarList3* list = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                              reinterpret_cast<void**>(&list))) ||
+  // The identifiers from the headers' declarations: the import library of them all would bring
+  // a thousand more into the program.
+  if (FAILED(CoCreateInstance(__uuidof(TaskbarList), nullptr, CLSCTX_INPROC_SERVER,
+                              __uuidof(ITaskbarList3), reinterpret_cast<void**>(&list))) ||
       !list) {
     return;
   }

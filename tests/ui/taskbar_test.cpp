@@ -44,8 +44,8 @@ class RecordingTaskbar final : public ITaskbarList3 {
   LONG references = 0;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_ITaskbarList || iid == IID_ITaskbarList2 ||
-        iid == IID_ITaskbarList3) {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(ITaskbarList) ||
+        iid == __uuidof(ITaskbarList2) || iid == __uuidof(ITaskbarList3)) {
       *object = static_cast<ITaskbarList3*>(this);
       AddRef();
       return S_OK;
@@ -140,8 +140,8 @@ class RecordingTaskbar final : public ITaskbarList3 {
 };
 
 struct Creation {
-  bool taskbar_list;  // CLSID_TaskbarList
-  bool interface3;    // IID_ITaskbarList3
+  bool taskbar_list;  // the class TaskbarList
+  bool interface3;    // ITaskbarList3
   bool aggregated;
   DWORD context;
 };
@@ -174,9 +174,9 @@ bool program_in_front() {
 HRESULT WINAPI recording_CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context,
                                           REFIID iid, LPVOID* object) {
   g_creations.push_back(
-      {clsid == CLSID_TaskbarList, iid == IID_ITaskbarList3, outer != nullptr, context});
+      {clsid == __uuidof(TaskbarList), iid == __uuidof(ITaskbarList3), outer != nullptr, context});
   *object = nullptr;
-  if (clsid != CLSID_TaskbarList || !g_taskbar) return REGDB_E_CLASSNOTREG;
+  if (clsid != __uuidof(TaskbarList) || !g_taskbar) return REGDB_E_CLASSNOTREG;
   return g_taskbar->QueryInterface(iid, object);
 }
 
