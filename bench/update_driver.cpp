@@ -75,7 +75,9 @@ class TimingWindow final : public patu::JobWindow {
   void step_progress(int) override {}
   int progress_max() const override { return max_; }
   void process_messages() override {}
-  void message_box(std::string_view text) override { std::cerr << "message box: " << text << "\n"; }
+  void message_box(std::string_view text, patu::Box) override {
+    std::cerr << "message box: " << text << "\n";
+  }
   void set_cursor(patu::Cursor) override {}
   void request_end() override {}
   void hold_pc(bool) override {}

@@ -60,9 +60,13 @@ Application::Application(HINSTANCE instance)
                             GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0,
                             0, nullptr, nullptr, instance_, this);
   give_icons(handle_);
+  taskbar_.emplace(handle_);
 }
 
-Application::~Application() { DestroyWindow(handle_); }
+Application::~Application() {
+  taskbar_.reset();
+  DestroyWindow(handle_);
+}
 
 void Application::give_icons(HWND window) const {
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
@@ -222,6 +226,7 @@ LRESULT CALLBACK Application::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
   }
   auto* self = reinterpret_cast<Application*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && self->taskbar_ && self->taskbar_->on_message(msg, wp)) return 0;
   switch (msg) {
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE) PostMessageW(hwnd, kActivateForm, 0, 0);

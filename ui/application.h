@@ -1,7 +1,7 @@
 #pragma once
 // The application object: the hidden window that carries the application title (so it is
-// the text of the program's taskbar button) and owns every form, the event loop, the
-// request to end, and the screen-wide mouse pointer.
+// the text of the program's taskbar button) and owns every form, the taskbar button's
+// progress and flash, the event loop, the request to end, and the screen-wide mouse pointer.
 //
 // Owning the forms by one hidden window keeps a single taskbar button, titled with the
 // application title while the main window carries its own caption; minimising the main
@@ -9,10 +9,12 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ui/taskbar_button.h"
 #include "update/messages.h"
 #include "update/window.h"
 
@@ -42,6 +44,8 @@ class Application {
   // Gives `window` the program's icons (those of its class alone are not what WM_GETICON
   // answers, and Alt+Tab and the shutdown screen ask the window).
   void give_icons(HWND window) const;
+  // The program's taskbar button, the owner's.
+  TaskbarButton& taskbar() { return *taskbar_; }
   // The screen's pixels per inch, and design pixels (96 per inch) scaled to it.
   int dpi() const { return dpi_; }
   int scale(int design) const;
@@ -103,6 +107,7 @@ class Application {
   int dpi_ = 96;
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
+  std::optional<TaskbarButton> taskbar_;  // made with the owner, released before it goes
   bool terminated_ = false;
   Cursor cursor_ = Cursor::normal;
   bool held_ = false;

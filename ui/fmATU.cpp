@@ -141,7 +141,13 @@ void TfmATU::btATUALIZAClick() {
 
 void TfmATU::show_load_error() { app().message_box(handle(), *load_error_, MB_ICONERROR); }
 
-bool TfmATU::SHOW_MSG(int code) { return fmMSG_->SHOW_MSG(code); }
+bool TfmATU::SHOW_MSG(int code) {
+  // The prompt answers the technician's own press of "Atualiza"; every other message is a
+  // report, message 1 too: a port can take seconds to refuse (a Bluetooth one tries to connect)
+  // and the technician may have turned away meanwhile.
+  if (code != kMsgPrompt) report_opens(Box::notice);
+  return fmMSG_->SHOW_MSG(code);
+}
 
 void TfmATU::set_status(std::string_view text) { set_label(lbGG, text); }
 
@@ -156,6 +162,7 @@ void TfmATU::step_progress(int delta) {
     SendMessageW(pbAND, PBM_SETRANGE32, 0, max);
     SendMessageW(pbAND, PBM_SETPOS, static_cast<WPARAM>(max), 0);
   }
+  app().taskbar().progress(static_cast<int>(SendMessageW(pbAND, PBM_GETPOS, 0, 0)), max);
 }
 
 int TfmATU::progress_max() const {
@@ -164,7 +171,20 @@ int TfmATU::progress_max() const {
 
 void TfmATU::process_messages() { app().ProcessMessages(); }
 
-void TfmATU::message_box(std::string_view text) { app().message_box(handle(), text); }
+void TfmATU::message_box(std::string_view text, Box box) {
+  report_opens(box);
+  app().message_box(handle(), text);
+}
+
+void TfmATU::report_opens(Box box) {
+  TaskbarButton& button = app().taskbar();
+  if (box == Box::failure) {
+    button.error();
+  } else {
+    button.clear();
+  }
+  button.call_attention();
+}
 
 void TfmATU::set_cursor(Cursor cursor) { app().set_cursor(cursor); }
 

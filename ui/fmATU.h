@@ -1,7 +1,10 @@
 #pragma once
 // The main window: the package's name, date and contents, the choice of serial port, the
 // "Atualiza" button that runs the update job, the status line and the progress bar. The
-// job reports through it (JobWindow). Needs the common controls initialised (progress bar).
+// job reports through it (JobWindow). The program's taskbar button follows the bar, turns to
+// its error state as the failure box opens and shows nothing at any other report; a report
+// (any message but the prompt, any message box) that opens while another program is in front
+// flashes the button. Needs the common controls initialised (progress bar).
 
 #include <windows.h>
 
@@ -52,7 +55,7 @@ class TfmATU final : public Form, public JobWindow {
   void step_progress(int delta) override;
   int progress_max() const override;
   void process_messages() override;
-  void message_box(std::string_view text) override;
+  void message_box(std::string_view text, Box box) override;
   void set_cursor(Cursor cursor) override;
   // A close request during a job is recorded the same way: the job runs to its end.
   void request_end() override;
@@ -81,6 +84,9 @@ class TfmATU final : public Form, public JobWindow {
 
  private:
   void show_load_error();
+  // A report of the job opens: the taskbar button leaves the progress, or shows the failure,
+  // and calls the technician back.
+  void report_opens(Box box);
 
   const PackageLines& lines_;
   PackageState& package_;

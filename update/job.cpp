@@ -92,7 +92,7 @@ bool UpdateJob::ATUALIZA() {
     return false;
   }
   if (serial != NUM_SERIE) {
-    report_box(std::string(kBoxWrongSerial) + NUM_SERIE + ".");
+    report_box(std::string(kBoxWrongSerial) + NUM_SERIE + ".", Box::notice);
     window_.request_end();
     return false;
   }
@@ -173,7 +173,7 @@ std::string UpdateJob::next_line() const {
 
 bool UpdateJob::report_failure() {
   window_.set_status(kStatusFailed);
-  report_box(kBoxFailed);
+  report_box(kBoxFailed, Box::failure);
   return false;
 }
 
@@ -182,9 +182,9 @@ void UpdateJob::report(int code) {
   window_.SHOW_MSG(code);
 }
 
-void UpdateJob::report_box(std::string_view text) {
+void UpdateJob::report_box(std::string_view text, Box box) {
   window_.hold_pc(false);
-  window_.message_box(text);
+  window_.message_box(text, box);
 }
 
 }  // namespace patu

@@ -51,7 +51,7 @@ class UpdateJob {
   bool report_failure();
   // The outcome is decided: the PC is let go, then message `code` or a message box reports it.
   void report(int code);
-  void report_box(std::string_view text);
+  void report_box(std::string_view text, Box box);
 
   SerialPort& port_;
   Protocol& link_;

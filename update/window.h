@@ -17,6 +17,10 @@ enum MessageCode : int {
 
 enum class Cursor { normal, hourglass };
 
+// What a plain message box reports: the failure box says that the update failed once writing
+// had begun; any other box is a notice.
+enum class Box { notice, failure };
+
 class JobWindow {
  public:
   virtual ~JobWindow() = default;
@@ -34,7 +38,7 @@ class JobWindow {
   virtual void process_messages() = 0;
   // A plain modal message box with one text and an OK button, captioned with the
   // application title.
-  virtual void message_box(std::string_view text) = 0;
+  virtual void message_box(std::string_view text, Box box) = 0;
   // The screen-wide mouse pointer.
   virtual void set_cursor(Cursor cursor) = 0;
   // Asks the application to end once the running handler has returned.

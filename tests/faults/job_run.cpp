@@ -75,10 +75,12 @@ Outcome outcome_of(const RecordingWindow& w, const std::string& serial) {
   if (shown({kMsgPrompt, kMsgNoDevice}, {}, "", false)) return Outcome::no_device;
   if (shown({kMsgPrompt, kMsgIncompatible}, {}, "", false)) return Outcome::incompatible;
   if (shown({kMsgPrompt, kMsgNoDevice}, {}, "", true)) return Outcome::gone_quiet;
-  if (shown({kMsgPrompt}, {std::string(kBoxWrongSerial) + serial + "."}, "", true)) {
+  if (shown({kMsgPrompt}, {std::string(kBoxWrongSerial) + serial + "."}, "", true) &&
+      w.box_kinds == std::vector<Box>{Box::notice}) {
     return Outcome::wrong_serial;
   }
-  if (shown({kMsgPrompt}, {std::string(kBoxFailed)}, kStatusFailed, true) && was_running &&
+  if (shown({kMsgPrompt}, {std::string(kBoxFailed)}, kStatusFailed, true) &&
+      w.box_kinds == std::vector<Box>{Box::failure} && was_running &&
       w.position < w.progress_max()) {
     return Outcome::failed;
   }

@@ -25,6 +25,7 @@ class RecordingWindow : public JobWindow {
   std::vector<std::string> events;
   std::vector<int> messages;
   std::vector<std::string> boxes;
+  std::vector<Box> box_kinds;  // what each of `boxes` reports
   std::string status;
   int position = 0;
   int pumps = 0;
@@ -52,8 +53,9 @@ class RecordingWindow : public JobWindow {
     ++pumps;
     if (on_process) on_process();
   }
-  void message_box(std::string_view text) override {
+  void message_box(std::string_view text, Box box) override {
     boxes.emplace_back(text);
+    box_kinds.push_back(box);
     events.push_back("box " + boxes.back());
     if (held) reports_while_held.push_back(events.back());
     if (on_report) on_report();

@@ -219,7 +219,7 @@ TEST_F(EndOfSession, AMessageBoxOnScreenClosesWithTheSession) {
       refused = ask_to_end_session();
       SendMessageW(p.fmATU.handle(), WM_ENDSESSION, TRUE, 0);
     });
-    p.fmATU.message_box(kBoxFailed);
+    p.fmATU.message_box(kBoxFailed, Box::failure);
   }
   EXPECT_EQ(refused, std::vector<HWND>{});
   EXPECT_TRUE(p.app.Terminated());

@@ -274,6 +274,7 @@ TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
   const int before = writes(rig.dump());
   EXPECT_EQ(rig.window.boxes,
             std::vector<std::string>{"Este aparelho não corresponde ao número de série 330A1BFF."});
+  EXPECT_EQ(rig.window.box_kinds, std::vector<Box>{Box::notice}) << "not the failure box";
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt}));
   EXPECT_EQ(rig.window.status, "");
   EXPECT_TRUE(rig.window.end_requested);
@@ -289,6 +290,7 @@ void expect_failure_report(const JobRun& rig, int position) {
   EXPECT_EQ(w.messages, (std::vector<int>{kMsgPrompt}));
   EXPECT_EQ(w.status, "Atualização não concluída!");
   EXPECT_EQ(w.boxes, std::vector<std::string>{std::string(kBoxFailed)});
+  EXPECT_EQ(w.box_kinds, std::vector<Box>{Box::failure});
   EXPECT_EQ(w.position, position);
   EXPECT_TRUE(w.end_requested);
   EXPECT_EQ(w.cursor, Cursor::normal);

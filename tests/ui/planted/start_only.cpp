@@ -5,13 +5,15 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "ui/dll_search.h"
 
 // Referenced, never called: the program imports from the DLLs that pATU.exe imports from.
 [[gnu::used]] const void* const imports[] = {reinterpret_cast<const void*>(&InitCommonControlsEx),
                                              reinterpret_cast<const void*>(&GetStockObject),
-                                             reinterpret_cast<const void*>(&MessageBoxW)};
+                                             reinterpret_cast<const void*>(&MessageBoxW),
+                                             reinterpret_cast<const void*>(&CoUninitialize)};
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   patu::restrict_dll_search();
