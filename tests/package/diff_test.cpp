@@ -49,9 +49,17 @@ TEST(PackageDiff, HeaderContentsAndAddresses) {
   b.addresses[2] = "AB00";
   EXPECT_EQ(package_differences(a.lines(), b.lines()),
             (Lines{"date: \"08/08/2013\" -> \"09/09/2014\"", "version: \"21\" -> \"22\"",
-                   "contents: line 4 removed: \"Fiat - v5.01\"",
-                   "contents: line 4 added: \"Fiat - v5.02\"",
+                   "contents: line 4: \"Fiat - v5.01\" -> \"Fiat - v5.02\"",
                    "contents: line 7 added: \"Kia - v5.01\"", "module area: AA00 -> AB00"}));
+
+  // Lines that moved keep their text; only what was removed or added is named.
+  b = a;
+  b.contents = {"Novo", "Fiat - v5.01", "Firmware Versão v5.21"};
+  EXPECT_EQ(package_differences(a.lines(), b.lines()),
+            (Lines{"contents: line 4 added: \"Novo\"", "contents: line 5 removed: \"\""}));
+  b.contents = {"Novo", "Fiat - v5.01", "X", "Firmware Versão v5.21"};
+  EXPECT_EQ(package_differences(a.lines(), b.lines()),
+            (Lines{"contents: line 4 added: \"Novo\"", "contents: line 5 -> 6: \"\" -> \"X\""}));
 }
 
 TEST(PackageDiff, FirmwareBlocksByDeviceAddress) {

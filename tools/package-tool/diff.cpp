@@ -116,19 +116,23 @@ std::vector<std::pair<std::size_t, std::size_t>> common(const std::vector<std::s
 }
 
 void diff_contents(const Parts& a, const Parts& b, std::vector<std::string>& out) {
-  const auto pairs = common(a.contents, b.contents);
+  auto number = [](std::size_t index) { return std::to_string(kFirstContentsLine + index); };
   std::size_t i = 0, j = 0;
+  // Between two lines in common, lines removed and added pair up as changed lines.
   auto flush = [&](std::size_t to_i, std::size_t to_j) {
+    for (; i < to_i && j < to_j; ++i, ++j) {
+      const std::string where = i == j ? number(i) : number(i) + " -> " + number(j);
+      out.push_back("contents: line " + where + ": " + quoted(a.contents[i]) + " -> " +
+                    quoted(b.contents[j]));
+    }
     for (; i < to_i; ++i) {
-      out.push_back("contents: line " + std::to_string(kFirstContentsLine + i) +
-                    " removed: " + quoted(a.contents[i]));
+      out.push_back("contents: line " + number(i) + " removed: " + quoted(a.contents[i]));
     }
     for (; j < to_j; ++j) {
-      out.push_back("contents: line " + std::to_string(kFirstContentsLine + j) +
-                    " added: " + quoted(b.contents[j]));
+      out.push_back("contents: line " + number(j) + " added: " + quoted(b.contents[j]));
     }
   };
-  for (const auto& [pi, pj] : pairs) {
+  for (const auto& [pi, pj] : common(a.contents, b.contents)) {
     flush(pi, pj);
     ++i;
     ++j;
