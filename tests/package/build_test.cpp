@@ -313,14 +313,14 @@ TEST_F(BuildTest, RefusesWhatPageAndLineNumbersCannotReach) {
   m.module[0] = "code = \"GM\"\ndata = \"gm.hex\"\n";
   text("gm.hex", intel_hex({{0, pattern(1, 16)}, {0xFFFF00, pattern(2, 16)}}));
   EXPECT_EQ(refusal(m), "module[1].data: " + path("gm.hex") +
-                            ": 3: data at offset FFFF00 would lie on page 65535: page numbers are "
+                            ": 3: data from offset FFFF00 would reach page 65535: page numbers are "
                             "16-bit, and a package holds at most 65,535 pages (pages 0 to 65534)");
   // The pages of the modules before count: the second module starts on page 3.
   m.module[1] = "code = \"VW\"\ndata = \"vw.hex\"\n";
   m.module[0] = "code = \"GM\"\ndata = \"gm.bin\"\n";
   text("vw.hex", intel_hex({{0xFFFC00, pattern(2, 16)}}));
   EXPECT_EQ(refusal(m), "module[2].data: " + path("vw.hex") +
-                            ": 2: data at offset FFFC00 would lie on page 65535: page numbers are "
+                            ": 2: data from offset FFFC00 would reach page 65535: page numbers are "
                             "16-bit, and a package holds at most 65,535 pages (pages 0 to 65534)");
 
   // The default package has 24 lines besides its contents lines.

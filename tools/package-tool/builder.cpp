@@ -41,8 +41,9 @@ class Layout {
     const std::size_t end = offset + record.bytes.size();
     // Records placed so far never overlap: only the neighbours can.
     auto next = placed_.lower_bound(offset);
-    if (next != placed_.end() && next->first < end)
+    if (next != placed_.end() && next->first < end) {
       refuse(record, *next->second.second, next->first, place);
+    }
     if (next != placed_.begin()) {
       const auto before = std::prev(next);
       if (before->second.first > offset) refuse(record, *before->second.second, offset, place);
@@ -162,8 +163,8 @@ Layout build_from_zero(const ImageRef& image, std::optional<std::uint64_t> first
     if (first_page) {
       const std::uint64_t last_page = *first_page + (end - 1) / kPageBytes;
       if (last_page >= kMaxPages) {
-        throw Refusal(image.key + ": " + record.where + ": data at offset " +
-                      hex_address(record.address) + " would lie on page " +
+        throw Refusal(image.key + ": " + record.where + ": data from offset " +
+                      hex_address(record.address) + " would reach page " +
                       std::to_string(last_page) +
                       ": page numbers are 16-bit, and a package holds at most 65,535 pages "
                       "(pages 0 to 65534)");

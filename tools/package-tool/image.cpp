@@ -1,13 +1,13 @@
 #include "tools/package-tool/image.h"
 
-#include <srecord/input/file/intel.h>
-#include <srecord/quit.h>
-#include <srecord/record.h>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+
+#include <srecord/input/file/intel.h>
+#include <srecord/quit.h>
+#include <srecord/record.h>
 
 #include "tools/package-tool/refusal.h"
 #include "tools/package-tool/srec_cat.h"
