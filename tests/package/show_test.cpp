@@ -74,7 +74,8 @@ TEST(PackageShow, WhatAPersonReads) {
   for (const char* want :
        {"package  pacote.txt\n", "date     08/08/2013   (line 1)\n",
         "version  21   (line 3; the device keeps 21)\n", "contents 51 lines (lines 4-54)\n",
-        "     32  Firmware Vers\xC3\xA3o v5.21\n", "  s1 = 55      marker after the contents\n",
+        "     32  Firmware Vers\xC3\xA3o v5.21\n", "  34-54  (21 empty lines)\n",
+        "  s1 = 55      marker after the contents\n",
         "  s2 = 77      marker after the module codes\n", "  F = 664      end line \"FIM\"\n",
         "  8900-8A7F  firmware section 1: 3 blocks (lines 78-80)\n",
         "  8A80-A4FF  firmware section 2: 53 blocks (lines 82-134)\n",
@@ -107,6 +108,10 @@ TEST(PackageShow, APackageWithoutModulesAndAnEmptySection) {
   EXPECT_NE(text.find("  8900       firmware section 1: 0 blocks (no lines)\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("modules  0, 0 pages\n"), std::string::npos) << text;
+  // The sample's contents: a text, an empty line, a text.
+  EXPECT_NE(text.find("      4  Fiat - v5.01\n      5  (1 empty line)\n      6  Firmware"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("  bytes 20-65    FF\n"), std::string::npos) << text;
 }
 

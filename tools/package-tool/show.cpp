@@ -93,9 +93,18 @@ std::string render_summary(const Summary& s, const std::string& shown) {
        ")");
   line("contents " + std::to_string(s.contents.size()) + " lines (" +
        lines_range(kFirstContentsLine, s.contents_marker) + ")");
-  for (std::size_t i = 0; i < s.contents.size(); ++i) {
-    const std::string number = format("  %5u", static_cast<unsigned>(kFirstContentsLine + i));
-    line(s.contents[i].empty() ? number : number + "  " + s.contents[i]);
+  for (std::size_t i = 0; i < s.contents.size();) {
+    const auto first = static_cast<std::uint32_t>(kFirstContentsLine + i);
+    std::size_t end = i + 1;
+    if (s.contents[i].empty()) {  // a run of empty lines, as one
+      while (end < s.contents.size() && s.contents[end].empty()) ++end;
+      const std::size_t count = end - i;
+      line(format("  %5s  ", numbers(first, first + static_cast<std::uint32_t>(count)).c_str()) +
+           "(" + std::to_string(count) + (count == 1 ? " empty line)" : " empty lines)"));
+    } else {
+      line(format("  %5u  ", first) + s.contents[i]);
+    }
+    i = end;
   }
   auto entry = [&line](const std::string& where, const std::string& what) {
     line(format("  %-12s ", where.c_str()) + what);
