@@ -262,6 +262,15 @@ TEST_F(BuildTest, RefusesDataOutsideItsPlaceNamingTheRecordAndTheAddress) {
                             "2: data at 8A00 lie outside the section's range 8900 to 89FF "
                             "(section1.size)");
 
+  // An S-record file is read through its conversion: the file and the address tell where.
+  m.section1 = "address = 0x8900\nimage = \"s1.bin\"\n";
+  m.section2 = "address = 0x8A80\nimage = \"s2.s19\"\n";
+  load_file("s2.s19", pattern(2, 32), 0x8A70, "-motorola");
+  EXPECT_EQ(refusal(m), "section2.image: " + path("s2.s19") +
+                            ": data at 8A70 lie before the section's address 8A80 "
+                            "(section2.address)");
+  m.section2 = TestManifest{}.section2;
+
   // Raw binary: the file is the record, the device address tells where.
   const std::string s1bin = "section1.image: " + path("s1.bin") + ": ";
   m.section1 = "address = 0xFF00\nimage = \"s1.bin\"\n";
