@@ -91,13 +91,13 @@ std::string range(std::uint64_t first, std::uint64_t end) {
   return hex_address(first) + " to " + hex_address(end - 1);
 }
 
-SectionBuild build_section(const SectionSpec& spec) {
-  const std::vector<ImageRecord> records = read_image(spec.image);
-  const std::uint64_t base = spec.address;
-  const bool raw = spec.image.format == ImageFormat::binary;
+SectionBuild build_section(const SectionEntry& entry) {
+  const std::vector<ImageRecord> records = read_image(entry.image);
+  const std::uint64_t base = entry.address;
+  const bool raw = entry.image.format == ImageFormat::binary;
   const std::optional<std::uint64_t> limit =
-      spec.size ? std::optional<std::uint64_t>(base + *spec.size) : std::nullopt;
-  const std::string& key = spec.image.key;
+      entry.size ? std::optional<std::uint64_t>(base + *entry.size) : std::nullopt;
+  const std::string& key = entry.image.key;
 
   // Every byte's device address is checked before anything is laid out.
   std::uint64_t top = base;
@@ -107,7 +107,7 @@ SectionBuild build_section(const SectionSpec& spec) {
     const std::string at = key + ": " + record.where + ": data at ";
     if (first < base) {
       throw Refusal(at + hex_address(first) + " lie before the section's address " +
-                    hex_address(base) + " (" + spec.key + ".address)");
+                    hex_address(base) + " (" + entry.key + ".address)");
     }
     if (end > kAddressSpace) {
       throw Refusal(at + hex_address(std::max(first, kAddressSpace)) +
@@ -115,7 +115,7 @@ SectionBuild build_section(const SectionSpec& spec) {
     }
     if (limit && end > *limit) {
       throw Refusal(at + hex_address(std::max(first, *limit)) +
-                    " lie outside the section's range " + range(base, *limit) + " (" + spec.key +
+                    " lie outside the section's range " + range(base, *limit) + " (" + entry.key +
                     ".size)");
     }
     if (on_info_block(first, end)) {
@@ -130,13 +130,13 @@ SectionBuild build_section(const SectionSpec& spec) {
   const std::uint64_t blocks = (top - base + kBlockBytes - 1) / kBlockBytes;
   out.end = base + blocks * kBlockBytes;
   if (out.end > kAddressSpace) {
-    throw Refusal(spec.key + ": its last block, at " + hex_address(out.end - kBlockBytes) +
+    throw Refusal(entry.key + ": its last block, at " + hex_address(out.end - kBlockBytes) +
                   ", would run past device address FFFF (blocks are 128 bytes from " +
                   hex_address(base) + ")");
   }
   for (std::uint64_t block = base; block < out.end; block += kBlockBytes) {
     if (on_info_block(block, block + kBlockBytes)) {
-      throw Refusal(spec.key + ": its block at " + hex_address(block) +
+      throw Refusal(entry.key + ": its block at " + hex_address(block) +
                     " would lie on the info block (8000 to 807F), which the update writes last");
     }
   }
@@ -209,11 +209,11 @@ Build build_package(const Manifest& m) {
   const std::string manifest = m.file.string();
   std::vector<SectionBuild> sections;
   std::size_t filled = 0;
-  for (const SectionSpec& spec : m.sections) {
-    sections.push_back(build_section(spec));
+  for (const SectionEntry& entry : m.sections) {
+    sections.push_back(build_section(entry));
     const SectionBuild& s = sections.back();
     filled += s.filled;
-    build.notes.push_back(spec.key + ": " + plural(s.lines.size(), "block", "blocks") +
+    build.notes.push_back(entry.key + ": " + plural(s.lines.size(), "block", "blocks") +
                           (s.lines.empty() ? "" : ", " + range(s.address, s.end)) + ", " +
                           plural(s.filled, "byte", "bytes") + " filled with FF");
   }
@@ -245,7 +245,7 @@ Build build_package(const Manifest& m) {
 
   std::vector<Layout> modules;
   std::uint64_t pages = 0;
-  for (const ModuleSpec& module : m.modules) {
+  for (const ModuleEntry& module : m.modules) {
     modules.push_back(build_from_zero(module.data, pages));
     const std::uint64_t count = (modules.back().size() + kPageBytes - 1) / kPageBytes;
     const std::size_t module_filled =
@@ -274,7 +274,7 @@ Build build_package(const Manifest& m) {
   lines.push_back(hex_address(m.sections[0].address));
   lines.push_back(hex_address(m.sections[1].address));
   lines.push_back(hex_address(m.module_area));
-  for (const ModuleSpec& module : m.modules) lines.push_back(module.code);
+  for (const ModuleEntry& module : m.modules) lines.push_back(module.code);
   lines.push_back("*");
   for (SectionBuild& s : sections) {
     std::move(s.lines.begin(), s.lines.end(), std::back_inserter(lines));

@@ -179,7 +179,7 @@ Manifest read_manifest(const std::filesystem::path& file) {
   }
 
   for (std::size_t s = 0; s < 2; ++s) {
-    SectionSpec& section = m.sections[s];
+    SectionEntry& section = m.sections[s];
     section.key = "section" + std::to_string(s + 1);
     const toml::table& t = r.table(root, section.key);
     const std::string prefix = section.key + ".";
@@ -216,7 +216,7 @@ Manifest read_manifest(const std::filesystem::path& file) {
                    " modules, more than the 23 whose first pages the info block can hold");
     }
     for (std::size_t i = 0; i < tables->size(); ++i) {
-      ModuleSpec module;
+      ModuleEntry module;
       module.key = "module[" + std::to_string(i + 1) + "]";
       const toml::table& t = *tables->get(i)->as_table();
       const std::string prefix = module.key + ".";

@@ -36,7 +36,7 @@ struct ImageRef {
   ImageFormat format = ImageFormat::binary;
 };
 
-struct SectionSpec {
+struct SectionEntry {
   std::string key;  // "section1" or "section2"
   std::uint32_t address = 0;
   // The room the section may fill from its address, a whole number of 128-byte blocks;
@@ -45,7 +45,7 @@ struct SectionSpec {
   ImageRef image;
 };
 
-struct ModuleSpec {
+struct ModuleEntry {
   std::string key;  // "module[n]", n counting from 1 in package order
   std::string code;
   ImageRef data;
@@ -57,9 +57,9 @@ struct Manifest {
   std::string name;
   int version = 0;  // 0 to 255, the byte the info block keeps
   std::vector<std::string> contents;
-  std::array<SectionSpec, 2> sections;
+  std::array<SectionEntry, 2> sections;
   std::uint32_t module_area = 0;
-  std::vector<ModuleSpec> modules;
+  std::vector<ModuleEntry> modules;
   ImageRef tail;
 };
 
