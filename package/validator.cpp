@@ -11,51 +11,12 @@
 namespace patu {
 namespace {
 
-// Only this many UTF-16 units of a line fit the 1,024-unit read buffer with its terminator.
-constexpr std::size_t kMaxLineUnits = 1023;
 constexpr std::size_t kBlockLineChars = 256;
 constexpr std::size_t kPageLineChars = 512;
 constexpr std::size_t kInfoTailChars = 256;
 constexpr std::uint32_t kBlockBytes = 128;
 constexpr std::uint32_t kAddressSpace = 0x10000;
 constexpr std::uint32_t kInfoBlock = 0x8000;
-
-// The line's length in UTF-16 code units, or nothing when it is not well-formed UTF-8.
-std::optional<std::size_t> utf16_units(std::string_view text) {
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length;
-    char32_t code;
-    if (lead < 0x80) {
-      length = 1;
-      code = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (text.size() - i < length) return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      code = (code << 6) | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    if (overlong || surrogate || code > 0x10FFFF) return std::nullopt;
-    units += code >= 0x10000 ? 2 : 1;
-    i += length;
-  }
-  return units;
-}
 
 bool upper_hex(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
@@ -94,6 +55,42 @@ std::string layout_rule(const LayoutBreach& breach, const std::vector<std::strin
 }
 
 }  // namespace
+
+std::optional<std::size_t> utf16_units(std::string_view text) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length;
+    char32_t code;
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (text.size() - i < length) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      code = (code << 6) | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (overlong || surrogate || code > 0x10FFFF) return std::nullopt;
+    units += code >= 0x10000 ? 2 : 1;
+    i += length;
+  }
+  return units;
+}
 
 std::vector<PackageBreach> validate_package(const std::vector<std::string>& lines) {
   std::vector<PackageBreach> breaches;

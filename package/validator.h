@@ -1,11 +1,20 @@
 #pragma once
 // The rules an update package must satisfy before it is built into the program.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace patu {
+
+// Only this many UTF-16 units of a line fit the 1,024-unit read buffer with its terminator.
+inline constexpr std::size_t kMaxLineUnits = 1023;
+
+// The text's length in UTF-16 code units, or nothing when it is not well-formed UTF-8.
+std::optional<std::size_t> utf16_units(std::string_view text);
 
 struct PackageBreach {
   std::uint32_t line;  // package line number (from 0) where the rule is broken

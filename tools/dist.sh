@@ -5,7 +5,8 @@
 # It builds the committed HEAD, never the working tree: twice, from two clones in folders of
 # different names, one after the other, and fails naming the first file that differs. When
 # the environment names the vendor's key (tools/sign.sh), it then signs pATU.exe, before the
-# sums and the archive; without one the archive is unsigned, and its last lines say so.
+# sums and the archive; without one the archive is unsigned, and its last lines say so. The
+# archive's pATU.exe must carry exactly the committed resources/pacote.txt.
 # PATU_DIST_DIR: where it works and leaves the archive (build/dist).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -150,6 +151,14 @@ rm -rf "$check"
 mkdir -p "$check"
 unzip -q "$release/$archive" -d "$check"
 (cd "$check" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+
+# The archive's pATU.exe must carry exactly the committed package: the package tool, built in
+# the same clone, reads it back from the program's string table (tools/package-check.sh).
+(cd "$out/one" && cmake --build --preset native --target patu-package) >>"$out/one.log" 2>&1 ||
+  fail "the package tool's build in $out/one failed: see $out/one.log"
+"$out/one/tools/package-check.sh" "$out/one/build/native/tools/package-tool/patu-package" \
+  "$check/pATU.exe" "$out/one/resources/pacote.txt" ||
+  fail "the archive's pATU.exe does not carry the committed resources/pacote.txt: no archive made"
 
 cp "$release/$archive" "$out/$archive"
 echo "The two builds are identical ($((SECONDS - started)) s)."
