@@ -1,6 +1,8 @@
 #pragma once
-// The one serial port between the PC and the device: 9600 baud, 8 data bits, no parity,
-// exclusive access. Backends: serial_w32 (the product) and serial_posix (native runs).
+// The one serial port between the PC and the device: 9600 baud, 8 data bits, no parity, one
+// stop bit, no flow control of either kind, exclusive access; whatever another program left
+// on the line is replaced, but for DTR and RTS held at a plain level, which stay as found.
+// Backends: serial_w32 (the product) and serial_posix (native runs).
 //
 // Read time-outs: a read of N bytes ends when all N arrived, after 100 * N ms in all, or as
 // soon as more than 100 ms pass between two bytes; a read that ends early is short. A write

@@ -1,7 +1,8 @@
 #pragma once
 // The serial port on a POSIX terminal device (a real serial line or a pseudo-terminal):
-// raw 9600 baud 8N1, exclusive, with the read and write time-outs of link/serial.h kept by
-// the backend itself. Waits sleep in poll(); nothing spins, not even on a hung-up line.
+// raw 9600 baud 8N1 without flow control, the modem lines and their hang-up on close as found,
+// exclusive, with the read and write time-outs of link/serial.h kept by the backend itself. Waits
+// sleep in poll(); nothing spins, not even on a hung-up line.
 
 #include <functional>
 #include <string>

@@ -48,10 +48,13 @@ OpenCode Win32SerialPort::CONFIGURA_PORTA(int port_number, HANDLE& handle) {
   if (handle == INVALID_HANDLE_VALUE) return OpenCode::not_opened;
 
   SetupComm(handle, 256, 256);
-  // Speed, byte size and parity are ours; stop bits and flow control stay as the driver had
-  // them. So would the flags with which a driver drops received 0x00 bytes (every erased
-  // byte of a reply), stops all traffic after one framing error, discards input while DSR
-  // is low (a three-wire cable) or replaces bytes: another program may have left them set.
+  // Windows opens a port with the settings of its last open, whoever made them, so the whole
+  // line is set here. Left as found, XON/XOFF (a terminal program's default) would take the
+  // device's 0x13 and 0x11, the wire form of data bytes 0xCE and 0xEE, as flow control, and
+  // hardware flow control on a three-wire cable would time every write out; so would the
+  // flags with which a driver drops received 0x00 bytes (every erased byte of a reply), stops
+  // all traffic after one framing error, discards input while DSR is low or replaces bytes.
+  // DTR and RTS at a plain level stay as found: a device or cable may draw on them.
   // A block that cannot be read or written leaves the line at an unknown speed.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -59,6 +62,15 @@ OpenCode Win32SerialPort::CONFIGURA_PORTA(int port_number, HANDLE& handle) {
   dcb.BaudRate = 9600;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
   dcb.fBinary = TRUE;
   dcb.fNull = FALSE;
   dcb.fAbortOnError = FALSE;

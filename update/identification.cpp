@@ -13,6 +13,10 @@ constexpr std::uint8_t kSyncOtherVersion = 0x85;
 }  // namespace
 
 ProbeOutcome probe_device(SerialPort& port) {
+  // The answer is the first byte that arrives, so nothing sent before the probe may still be
+  // waiting: a byte left in the line (the device switched on with the cable attached, an
+  // adapter's buffer) would turn a sound device away as one of another version.
+  port.purge(Purge::rx);
   std::uint8_t buffer = kProbe;
   std::uint32_t count = 0;
   port.ESCREVE_PORTA(&buffer, 1, count);

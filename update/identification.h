@@ -12,7 +12,8 @@ namespace patu {
 
 enum class ProbeOutcome { not_written, other_answer, answer_t };
 
-// Writes the raw byte 0xAB and reads one byte back; nothing arriving reads as 0xAB.
+// Empties the port's input, writes the raw byte 0xAB and reads one byte back; nothing
+// arriving reads as 0xAB.
 ProbeOutcome probe_device(SerialPort& port);
 
 // Reads the info block at 0x8000. On success `serial` becomes "33" and bytes 0, 1, 2 as

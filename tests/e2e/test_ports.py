@@ -10,8 +10,11 @@ from winsession.patu import COMM_ERROR, DONE_LINES, IDLE, MAIN, MESSAGE, PROMPT_
 
 from test_scenarios import PORT_LINES, bar_past, first_page_step
 
-# The second device's serial number, so that each status line names its own device.
-SECOND_SERIAL = "0A1C00"
+# The second device's serial number, so that each status line names its own device. It begins
+# with 0xCE, whose wire form is 0x13, XOFF: with XON/XOFF on, the driver would take it.
+SECOND_SERIAL = "CE1C00"
+# What already waits in the second device's line when pATU opens its port.
+STALE = "00"
 SECOND_RUNNING = RUNNING.replace("0A1BFF", SECOND_SERIAL)
 PANEL = "pATU.Panel"
 
@@ -116,10 +119,14 @@ def test_two_on_one_port(e2e):
 
 def test_two_ports_at_once(e2e):
     """Two pATU.exe, each on its own port with its own device, updating at once: both
-    complete."""
+    complete. COM 2 is as a workshop PC may leave it: another program left XON/XOFF on, a byte
+    waits in the line, and the device's serial number begins with what XON/XOFF takes for
+    XOFF."""
     with e2e.session("two_ports_at_once") as s:
         s.use_display()
-        devices = [s.plug("device-com1", 1), s.plug("device-com2", 2, "--serial", SECOND_SERIAL)]
+        devices = [s.plug("device-com1", 1),
+                   s.plug("device-com2", 2, "--serial", SECOND_SERIAL, "--waiting", STALE)]
+        s.leave_xonxoff(2)
         first = Patu(s, e2e.exe).start()
         first_hwnd, first_xid = s.last.window(MAIN).hwnd, s.window(MAIN)
         first.start_update()

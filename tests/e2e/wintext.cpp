@@ -24,6 +24,11 @@
 // "foreground <hwnd> title=<text>" of the window that has it and "focus <hwnd> text=<text>"
 // of that window's focused control ("none" when there is none). Exit status 1 when no such
 // window is shown.
+//   wintext --xonxoff N
+// plays a terminal program that leaves XON/XOFF flow control on COM N, as such programs do by
+// default: opens the port, turns XON/XOFF on in both directions and closes it. Prints
+// "xonxoff COM<N> on" once the driver reports it held; exit status 1 when the port cannot be
+// opened or set.
 
 #include <windows.h>
 // after windows.h, which it needs
@@ -220,18 +225,42 @@ int activate(const wchar_t* title) {
   return 0;
 }
 
+int leave_xonxoff(const wchar_t* number) {
+  const std::wstring name = std::wstring(L"COM") + number;
+  const HANDLE port = CreateFileW((L"\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    emit("xonxoff " + utf8(name) + " not opened");
+    return 1;
+  }
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  DCB held{};
+  held.DCBlength = sizeof held;
+  bool on = false;
+  if (GetCommState(port, &dcb)) {
+    dcb.fOutX = TRUE;
+    dcb.fInX = TRUE;
+    on = SetCommState(port, &dcb) && GetCommState(port, &held) && held.fOutX && held.fInX;
+  }
+  CloseHandle(port);
+  emit("xonxoff " + utf8(name) + (on ? " on" : " refused"));
+  return on ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring_view(argv[1]) == L"--foreground") return hold_foreground(argv[2]);
   if (argc == 3 && std::wstring_view(argv[1]) == L"--activate") return activate(argv[2]);
+  if (argc == 3 && std::wstring_view(argv[1]) == L"--xonxoff") return leave_xonxoff(argv[2]);
   int next = 1;
   const bool repaint = argc > 1 && std::wstring_view(argv[1]) == L"--repaint";
   if (repaint) ++next;
   if (argc - next > 1) {
     emit(
         "usage: wintext [--repaint] [IMAGE] | wintext --foreground TITLE | wintext --activate "
-        "TITLE");
+        "TITLE | wintext --xonxoff N");
     return 2;
   }
   Search search{next < argc ? argv[next] : L"pATU.exe", {}};

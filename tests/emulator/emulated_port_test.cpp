@@ -151,6 +151,26 @@ TEST(EmulatedPortContract, PurgeDropsWhatArrivedNotWhatIsOnItsWay) {
   EXPECT_TRUE(b.read(1).first.empty());
 }
 
+TEST(EmulatedPortContract, BytesWaitingBeforeTheOpenComeFirstUntilPurged) {
+  DeviceConfig config;
+  config.waiting = {0x00, 0x79};
+  {
+    Bench b(config);
+    auto [first, took] = b.read(1);
+    EXPECT_EQ(first, Bytes{0x00});
+    EXPECT_EQ(took, 0u) << "already there";
+    b.write({0xAB});
+    EXPECT_EQ(b.read(1).first, Bytes{0x79}) << "a stale byte read as the probe's answer";
+    EXPECT_EQ(b.read(1).first, Bytes{0x54});
+  }
+  Bench b(config);
+  b.port.purge(Purge::rx);
+  b.write({0xAB});
+  EXPECT_EQ(b.read(2).first, Bytes{0x54});
+  ASSERT_EQ(b.device.state().log.size(), 1u) << "the waiting bytes are in no log line";
+  EXPECT_EQ(b.device.state().log[0].kind, Exchange::Kind::probe);
+}
+
 TEST(EmulatedPortContract, TimeKeepsCountingAcrossTheTickWrap) {
   Bench b({}, 0xFFFFFFC0);
   b.read(1);  // 100 ms: the tick count wraps

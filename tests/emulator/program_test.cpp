@@ -138,6 +138,24 @@ TEST(EmulatorProgram, PlaysADeviceOfAnotherVersion) {
   EXPECT_EQ(emulator.stop(), 0);
 }
 
+// Opened as soon as the link shows, the line already holds the bytes: a purge right after the
+// open leaves only the probe's answer.
+TEST(EmulatorProgram, BytesWaitingAreInTheLineBeforeItIsAnnounced) {
+  for (const bool purged : {false, true}) {
+    SCOPED_TRACE(purged ? "input purged after the open" : "input kept");
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.start_device({"--waiting", "00FF54"})) << emulator.stderr_text();
+    Line line(emulator.link());
+    if (purged) line.port.purge(Purge::rx);
+    ASSERT_TRUE(line.write({0xAB}));
+    EXPECT_EQ(line.read(4), purged ? Bytes{0x54} : (Bytes{0x00, 0xFF, 0x54, 0x54}));
+    const auto dump = emulator.dump();
+    ASSERT_TRUE(dump.has_value());
+    ASSERT_EQ(dump->log.size(), 1u) << "the waiting bytes are in no log line";
+    EXPECT_EQ(dump->log[0].kind, Exchange::Kind::probe);
+  }
+}
+
 TEST(EmulatorProgram, PacesTheLineAtTheGivenBaud) {
   EmulatorProcess emulator;
   emulator.start({"--baud", "9600"});
@@ -198,6 +216,7 @@ TEST(EmulatorProgram, BadOptionsEndWithStatus2AndHelpWith0) {
       {"--fault", "noise@D"},  {"--baud", "0"},
       {"--baud", "96OO"},      {"--dump"},
       {"--frobnicate"},        {"--sync85-only=1"},
+      {"--waiting", ""},       {"--waiting", "0"},
   };
   for (const auto& args : bad) {
     EmulatorProcess program;

@@ -1,11 +1,13 @@
-// The POSIX backend's own side: the read time-outs it keeps itself, a hung-up line, and
-// the open steps' failures. The peer is this test, on the master side of a pseudo-terminal.
+// The POSIX backend's own side: the read time-outs it keeps itself, a hung-up line, the line
+// settings over another program's, and the open steps' failures. The peer is this test, on the
+// master side of a pseudo-terminal.
 
 #include "link/serial_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -16,6 +18,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace patu {
 namespace {
@@ -128,6 +131,72 @@ TEST_F(PtyPeer, HungUpLineReadsAsSilenceWithoutSpinning) {
   const std::uint8_t b = 0x86;
   EXPECT_FALSE(port.ESCREVE_PORTA(&b, 1, count));
   EXPECT_EQ(count, 0u);
+}
+
+// Another program may leave the line with two stop bits and flow control on: the port sets
+// the whole line, so that the device's 0x13 and 0x11 (the wire form of data bytes 0xCE and
+// 0xEE) are data, not XOFF and XON. Whether the line hangs up on close (the modem lines, which a
+// device or cable may draw on) stays as found.
+TEST(PosixSerialPort, AnotherProgramsStopBitsAndFlowControlAreReplaced) {
+  for (const bool hang_up_on_close : {true, false}) {
+    SCOPED_TRACE(hang_up_on_close ? "HUPCL left on" : "HUPCL left off");
+    int master = -1;
+    int slave = -1;
+    char name[256];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+
+    termios left{};
+    ASSERT_EQ(tcgetattr(slave, &left), 0);
+    cfmakeraw(&left);
+    left.c_cflag |= CSTOPB | CRTSCTS;
+    left.c_cflag = hang_up_on_close ? left.c_cflag | HUPCL : left.c_cflag & ~HUPCL;
+    left.c_iflag |= IXON | IXOFF | IXANY;
+    cfsetispeed(&left, B2400);
+    cfsetospeed(&left, B2400);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &left), 0);
+    termios held{};
+    ASSERT_EQ(tcgetattr(slave, &held), 0);
+    ASSERT_EQ(held.c_cflag & (CSTOPB | CRTSCTS), CSTOPB | CRTSCTS) << "the terminal kept none";
+    ASSERT_EQ(held.c_iflag & (IXON | IXOFF | IXANY), IXON | IXOFF | IXANY);
+
+    const std::string path = name;
+    PosixSerialPort port([&](int) { return path; });
+    ASSERT_TRUE(port.ABRE_PORTA(1));
+    termios line{};
+    ASSERT_EQ(tcgetattr(slave, &line), 0);
+    EXPECT_EQ(line.c_cflag & CSTOPB, 0u) << "two stop bits";
+    EXPECT_EQ(line.c_cflag & CRTSCTS, 0u) << "RTS/CTS flow control";
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), 0u) << "XON/XOFF flow control";
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
+    EXPECT_EQ((line.c_cflag & HUPCL) != 0, hang_up_on_close);
+
+    // XOFF and XON from the device arrive as data, and do not stop what the host sends.
+    const std::uint8_t from_device[] = {0x13, 0x11, 0x13};
+    ASSERT_EQ(write(master, from_device, sizeof from_device), 3);
+    std::uint8_t got[3] = {};
+    std::uint32_t count = 0;
+    EXPECT_TRUE(port.LE_PORTA(3, got, count));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(std::vector<std::uint8_t>(got, got + count),
+              (std::vector<std::uint8_t>{0x13, 0x11, 0x13}));
+    const std::uint8_t sync = 0x86;
+    EXPECT_TRUE(port.ESCREVE_PORTA(&sync, 1, count));
+    pollfd sent{master, POLLIN, 0};
+    std::uint8_t echoed = 0;
+    ASSERT_EQ(poll(&sent, 1, 2000), 1) << "the host's byte never left";
+    EXPECT_EQ(read(master, &echoed, 1), 1);
+    EXPECT_EQ(echoed, 0x86);
+
+    port.FECHA_PORTA();
+    close(slave);
+    close(master);
+  }
 }
 
 TEST(PosixSerialPort, DeviceThatIsNoTerminalIsClosedAgain) {

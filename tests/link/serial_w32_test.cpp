@@ -26,9 +26,11 @@
 
 // The port's calls caught where they leave the program: these definitions of kernel32's
 // import slots take the place of kernel32's in this executable and pass each call on.
-// A pseudo-terminal reports 8 data bits and no parity whatever it was given, and Wine drops
-// the flags with which a driver discards, stops or replaces received data; the driver played
-// here keeps those flags, as Windows' drivers do, and can fail to read or write its block.
+// A pseudo-terminal reports 8 data bits and no parity whatever it was given; Wine drops the
+// flags with which a driver discards, stops or replaces received data and DSR flow control,
+// reads DTR and RTS back as enabled whatever their mode, and refuses RTS toggling. The driver
+// played here keeps all of those, as Windows' drivers do, and can fail to read or write its
+// block.
 namespace {
 struct Driver {
   DCB last_set{};  // the block of the last SetCommState call
@@ -62,6 +64,9 @@ BOOL WINAPI driver_GetCommState(HANDLE handle, LPDCB dcb) {
     dcb->fAbortOnError = g_driver.last_set.fAbortOnError;
     dcb->fDsrSensitivity = g_driver.last_set.fDsrSensitivity;
     dcb->fErrorChar = g_driver.last_set.fErrorChar;
+    dcb->fOutxDsrFlow = g_driver.last_set.fOutxDsrFlow;
+    dcb->fDtrControl = g_driver.last_set.fDtrControl;
+    dcb->fRtsControl = g_driver.last_set.fRtsControl;
   }
   return TRUE;
 }
@@ -75,7 +80,9 @@ BOOL WINAPI driver_SetCommState(HANDLE handle, LPDCB dcb) {
   }
   g_driver.last_set = *dcb;
   ++g_driver.set_calls;
-  return real(handle, dcb);
+  DCB for_wine = *dcb;
+  if (for_wine.fRtsControl == RTS_CONTROL_TOGGLE) for_wine.fRtsControl = RTS_CONTROL_ENABLE;
+  return real(handle, &for_wine);
 }
 
 BOOL WINAPI driver_ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat) {
@@ -163,10 +170,28 @@ Counter handle_counter(const char*& name) {
   return counts ? process_count : table_count;
 }
 
+// How another program may leave DTR and RTS, and how ABRE_PORTA must hand them on: a
+// handshake or toggle mode becomes a plain "enable", a plain level stays.
+struct ModemLines {
+  const char* name;
+  DWORD dtr_left, rts_left;
+  DWORD dtr_expected, rts_expected;
+};
+constexpr ModemLines kModemLines[] = {
+    {"DTR and RTS handshakes", DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE,
+     RTS_CONTROL_ENABLE},
+    {"DTR low, RTS toggling", DTR_CONTROL_DISABLE, RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE,
+     RTS_CONTROL_ENABLE},
+    {"both low", DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE,
+     RTS_CONTROL_DISABLE},
+    {"both high", DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE},
+};
+
 // What another program may leave on a port: every setting that ABRE_PORTA forces is off
-// its value, the flags that drop, stop or replace received data are set, and two stop bits
-// and RTS/CTS flow control are set. Returns the state that the driver then holds.
-DCB leave_settings_behind(int port_number) {
+// its value: speed, byte size and parity; two stop bits, XON/XOFF both ways, CTS and DSR
+// output flow control, DTR and RTS as `lines` says, and the flags that drop, stop or replace
+// received data. Returns the state that the driver then holds.
+DCB leave_settings_behind(int port_number, const ModemLines& lines) {
   const std::string path = "\\\\.\\COM" + std::to_string(port_number);
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
@@ -179,8 +204,12 @@ DCB leave_settings_behind(int port_number) {
   dcb.ByteSize = 7;
   dcb.Parity = EVENPARITY;
   dcb.StopBits = TWOSTOPBITS;
+  dcb.fOutX = TRUE;
+  dcb.fInX = TRUE;
   dcb.fOutxCtsFlow = TRUE;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fOutxDsrFlow = TRUE;
+  dcb.fDtrControl = lines.dtr_left;
+  dcb.fRtsControl = lines.rts_left;
   dcb.fBinary = FALSE;
   dcb.fNull = TRUE;
   dcb.fAbortOnError = TRUE;
@@ -192,7 +221,9 @@ DCB leave_settings_behind(int port_number) {
   EXPECT_TRUE(GetCommState(handle, &held));
   CloseHandle(handle);
   EXPECT_EQ(held.StopBits, TWOSTOPBITS);
-  EXPECT_TRUE(held.fOutxCtsFlow);
+  EXPECT_TRUE(held.fOutX && held.fInX && held.fOutxCtsFlow && held.fOutxDsrFlow);
+  EXPECT_EQ(held.fDtrControl, lines.dtr_left);
+  EXPECT_EQ(held.fRtsControl, lines.rts_left);
   EXPECT_TRUE(held.fNull && held.fAbortOnError && held.fDsrSensitivity && held.fErrorChar);
   EXPECT_FALSE(held.fBinary);
   return held;
@@ -231,15 +262,22 @@ void expect_same_dcb(const DCB& actual, const DCB& expected) {
 #undef PATU_SAME
 }
 
-// Speed, byte size and parity forced, the four flags off and binary mode on; every other
-// field as left behind.
-void expect_forced_settings(const DCB& dcb, DCB left_behind) {
+// 9600 8N1, no flow control of either kind, DTR and RTS as `lines` expects, the four flags
+// off and binary mode on; every other field as left behind.
+void expect_forced_settings(const DCB& dcb, DCB left_behind, const ModemLines& lines) {
   EXPECT_EQ(dcb.BaudRate, 9600u);
   EXPECT_EQ(dcb.ByteSize, 8);
   EXPECT_EQ(dcb.Parity, 0);
   left_behind.BaudRate = 9600;
   left_behind.ByteSize = 8;
   left_behind.Parity = NOPARITY;
+  left_behind.StopBits = ONESTOPBIT;
+  left_behind.fOutX = FALSE;
+  left_behind.fInX = FALSE;
+  left_behind.fOutxCtsFlow = FALSE;
+  left_behind.fOutxDsrFlow = FALSE;
+  left_behind.fDtrControl = lines.dtr_expected;
+  left_behind.fRtsControl = lines.rts_expected;
   left_behind.fBinary = TRUE;
   left_behind.fNull = FALSE;
   left_behind.fAbortOnError = FALSE;
@@ -251,8 +289,9 @@ void expect_forced_settings(const DCB& dcb, DCB left_behind) {
 // Opens the device port over another program's leftovers and reads its state back: the
 // settings forced, the errors cleared once the block is written, the five time-outs
 // installed.
-void open_and_check_settings(Win32SerialPort& port) {
-  const DCB left_behind = leave_settings_behind(kDevicePort);
+void open_and_check_settings(Win32SerialPort& port, const ModemLines& lines) {
+  SCOPED_TRACE(lines.name);
+  const DCB left_behind = leave_settings_behind(kDevicePort, lines);
   const int sets_before = g_driver.set_calls;
   g_driver.calls.clear();
   ASSERT_TRUE(port.ABRE_PORTA(kDevicePort));
@@ -260,7 +299,7 @@ void open_and_check_settings(Win32SerialPort& port) {
   ASSERT_EQ(g_driver.set_calls, sets_before + 1);
   {
     SCOPED_TRACE("the block given to SetCommState");
-    expect_forced_settings(g_driver.last_set, left_behind);
+    expect_forced_settings(g_driver.last_set, left_behind, lines);
   }
   EXPECT_EQ(g_driver.calls,
             (std::vector<std::string>{"GetCommState", "SetCommState", "ClearCommError"}));
@@ -271,7 +310,7 @@ void open_and_check_settings(Win32SerialPort& port) {
   ASSERT_TRUE(GetCommState(port.handle(), &dcb));
   {
     SCOPED_TRACE("the block read back with GetCommState");
-    expect_forced_settings(dcb, left_behind);
+    expect_forced_settings(dcb, left_behind, lines);
   }
 
   COMMTIMEOUTS timeouts{};
@@ -309,9 +348,8 @@ DWORD try_lock_elsewhere(int port_number) {
 
 TEST(SerialW32Settings, ReadBackAfterEachOpenAndAfterAFailedOne) {
   Win32SerialPort port;
-  for (int round = 1; round <= 2; ++round) {
-    SCOPED_TRACE("open " + std::to_string(round));
-    open_and_check_settings(port);
+  for (const ModemLines& lines : kModemLines) {
+    open_and_check_settings(port, lines);
     close_and_check_released(port);
   }
 
@@ -321,7 +359,7 @@ TEST(SerialW32Settings, ReadBackAfterEachOpenAndAfterAFailedOne) {
   EXPECT_EQ(try_lock_elsewhere(kAbsentPort), WAIT_OBJECT_0) << "the failed open kept its lock";
 
   SCOPED_TRACE("open after the failed one");
-  open_and_check_settings(port);
+  open_and_check_settings(port, kModemLines[0]);
   close_and_check_released(port);
 }
 

@@ -1,7 +1,10 @@
 // The whole job on a real line: the POSIX serial backend and the emulator program on a
-// pseudo-terminal, with the mandated pauses skipped.
+// pseudo-terminal, with the mandated pauses skipped, and a byte already waiting in the line
+// when the port opens.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "link/serial_posix.h"
 #include "package/loader.h"
@@ -18,7 +21,8 @@ TEST(UpdateJobOnAPty, ShippedPackageLeavesTheExpectedImage) {
   const std::vector<std::string>& text = testing::shipped_text();
 
   testing::EmulatorProcess device;
-  ASSERT_TRUE(device.start_device({"--serial", "00C0DE"})) << device.stderr_text();
+  ASSERT_TRUE(device.start_device({"--serial", "00C0DE", "--waiting", "00"}))
+      << device.stderr_text();
   PosixSerialPort port([&](int n) { return n == 3 ? device.link() : "/nonexistent"; });
   SkippingClock clock;
   Protocol link(port, clock);
@@ -48,6 +52,12 @@ TEST(UpdateJobOnAPty, ShippedPackageLeavesTheExpectedImage) {
   EXPECT_EQ(emu::image_differences(emu::expected_image(text, dump->initial_info), *dump),
             std::vector<std::string>{});
   EXPECT_EQ(dump->log.back().letter, 'G');
+  EXPECT_EQ(dump->log.front().kind, emu::Exchange::Kind::probe);
+  EXPECT_EQ(
+      std::count_if(dump->log.begin(), dump->log.end(),
+                    [](const emu::Exchange& e) { return e.kind != emu::Exchange::Kind::command; }),
+      1)
+      << "one probe, and nothing the device ignored";
 }
 
 }  // namespace

@@ -194,6 +194,29 @@ TEST(UpdateJob, OutcomesBeforeTheUpdateWriteNothingAndKeepTheProgramRunning) {
   }
 }
 
+// Bytes already in the line when the port opens (the device switched on with the cable
+// attached, an adapter's buffer) are not the probe's answer: the update runs as on a quiet
+// line, and the device sees one probe.
+TEST(UpdateJob, BytesWaitingBeforeTheProbeAreNotTakenForItsAnswer) {
+  const std::vector<std::vector<std::uint8_t>> stale{{0x00}, {0xFF, 0x54, 0x79, 0x02, 0xAA}};
+  for (const auto& bytes : stale) {
+    SCOPED_TRACE(::testing::PrintToString(bytes));
+    DeviceConfig config;
+    config.waiting = bytes;
+    JobRun rig(config, shipped_text());
+    rig.press();
+    EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgDone}));
+    EXPECT_TRUE(rig.window.boxes.empty());
+    EXPECT_EQ(emu::image_differences(emu::expected_image(shipped_text(), config.info), rig.dump()),
+              std::vector<std::string>{});
+    const auto& log = rig.dump().log;
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const Exchange& e) { return e.kind == Exchange::Kind::probe; }),
+              1);
+    testing::expect_pc_held_for_the_exchanges_only(rig);
+  }
+}
+
 TEST(UpdateJob, IdentificationResultsLeaveTheSyncByteAndSerialAsFound) {
   DeviceConfig other_version;
   other_version.sync85_only = true;

@@ -36,6 +36,8 @@ Device::Device(DeviceConfig config) : config_(std::move(config)) {
   state_.byte_time_us = static_cast<std::uint32_t>(byte_us_);
   state_.blocks[kInfoAddress] = config_.info;
   if (config_.chaos) chaos_.emplace(*config_.chaos);
+  // Already in the line: no wire time left to pass, and none taken from what follows.
+  for (std::uint8_t b : config_.waiting) out_.push_back({b, 0});
 }
 
 Block Device::block(std::uint16_t address) const {

@@ -50,7 +50,10 @@ struct DeviceConfig {
   std::vector<std::uint8_t> probe_answer{0x54};  // empty: the probe gets no answer
   bool silent_after_probe = false;               // no sync byte is ever answered
   std::vector<Fault> faults;                     // the first one that matches hits
-  std::uint32_t baud = 0;                        // 8N1 wire time for every byte in and out; 0: none
+  // Bytes already in the line for the host before it opens the port (the device switched on
+  // with the cable attached, an adapter's buffer): the first output, at time 0.
+  std::vector<std::uint8_t> waiting;
+  std::uint32_t baud = 0;  // 8N1 wire time for every byte in and out; 0: none
   // Random misbehaviour (chaos.h) wherever no fault above hits.
   std::optional<Chaos> chaos;
 };

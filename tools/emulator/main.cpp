@@ -42,6 +42,7 @@ Plays the key-programming device in update mode on a pseudo-terminal. Prints
   --sync85-only          a device of another version: answers sync byte 0x85 only
   --probe-answer HEX     bytes that answer the probe 0xAB (default 54, "T"; empty: none)
   --silent-after-probe   answer the probe, then no sync byte ever
+  --waiting HEX          bytes already waiting in the line when the host opens the port
   --fault KIND@TRIGGER   inject a fault (repeatable; the first that matches hits), e.g.
                          nak@W#3  silence@#12  hangup@F:01FC  poweroff@F#9  slow=6000@D
   --baud N               pace both directions at N baud 8N1 (e.g. 9600)
@@ -102,8 +103,9 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
       continue;
     }
     const bool takes_value = name == "--serial" || name == "--info" || name == "--module-area" ||
-                             name == "--probe-answer" || name == "--fault" || name == "--baud" ||
-                             name == "--dump" || name == "--path-file" || name == "--link";
+                             name == "--probe-answer" || name == "--waiting" || name == "--fault" ||
+                             name == "--baud" || name == "--dump" || name == "--path-file" ||
+                             name == "--link";
     if (!takes_value) return fail("unknown option '" + std::string(argv[i]) + "'");
     const std::optional<std::string> v = value();
     if (!v) return fail(name + " needs a value");
@@ -121,6 +123,12 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
       const auto bytes = patu::emu::from_hex(*v);
       if (!bytes) return fail("--probe-answer takes pairs of hex digits, not '" + *v + "'");
       o.device.probe_answer = *bytes;
+    } else if (name == "--waiting") {
+      const auto bytes = patu::emu::from_hex(*v);
+      if (!bytes || bytes->empty()) {
+        return fail("--waiting takes one or more pairs of hex digits, not '" + *v + "'");
+      }
+      o.device.waiting = *bytes;
     } else if (name == "--fault") {
       std::string why;
       const auto fault = patu::emu::parse_fault(*v, &why);
@@ -297,6 +305,15 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // The bytes already waiting go into the line before anyone can know where it is, so that
+  // no host opens the port ahead of them. Nobody reads yet: the buffer takes them all.
+  Device device(options.device);
+  for (const patu::emu::Emission* e = device.next_output(); e != nullptr && e->at == 0;
+       e = device.next_output()) {
+    if (write(master, &e->byte, 1) != 1) return die("writing to the pseudo-terminal");
+    device.pop_output();
+  }
+
   if (!options.link_path.empty()) {
     struct stat st {};
     if (lstat(options.link_path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
@@ -306,7 +323,6 @@ int main(int argc, char** argv) {
     }
     if (!make_link(options.link_path, slave)) return die("linking " + options.link_path);
   }
-  Device device(options.device);
   if (!options.path_file.empty() && !write_file(options.path_file, slave + "\n")) {
     return die("writing " + options.path_file);
   }

@@ -315,6 +315,16 @@ class WineSession:
                  f"the focus on \"{focus}\"")
         return foreground, focus
 
+    def leave_xonxoff(self, n):
+        """Another program leaves XON/XOFF flow control on COM n, as terminal programs do by
+        default: it opens the port, turns XON/XOFF on in both directions and closes it
+        (wintext --xonxoff). Windows opens a port with the settings of its last open."""
+        read = self._wintext("--xonxoff", str(n))
+        told = read.stdout.decode("utf-8", "replace").splitlines()
+        if read.returncode != 0 or f"xonxoff COM{n} on" not in told:
+            self.fail(f"another program leaving XON/XOFF on COM {n} (it said {told})")
+        self.say(f"another program left XON/XOFF on COM {n}")
+
     # --- what the windows show --------------------------------------------------------------
 
     def _wintext(self, *args, timeout=60):
