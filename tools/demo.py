@@ -1,17 +1,21 @@
 """./run demo: the real pATU.exe updates the emulated device, under Wine.
 
 The device emulator plays a device in update mode on COM 1 of a private Wine prefix
-(build/demo/wine). With a display ($DISPLAY set and answering), pATU.exe opens there and you
-do the update by hand; this waits for the program to end. Without one, it runs on a private
+(build/demo/wine). It runs the pATU.exe that ships, the i686 build (build/win32), where this
+machine runs 32-bit code (cmake/run-i686 tells); elsewhere it says why and runs the x86-64
+build (build/win64). With a display ($DISPLAY set and answering), pATU.exe opens there and
+you do the update by hand; this waits for the program to end. Without one, it runs on a private
 Xvfb and does what a person would (Atualiza, OK, wait, OK), with a screenshot of each stage
 in build/demo/. Either way it ends with the emulator's check of what the device holds: exit
 status 0 only when the device holds the complete update.
-Builds are ./run's job; PATU_NATIVE_BUILD and PATU_WIN64_BUILD name other build trees.
+Builds are ./run's job; PATU_NATIVE_BUILD, PATU_WIN32_BUILD and PATU_WIN64_BUILD name other
+build trees.
 """
 
 import glob
 import os
 import shutil
+import subprocess
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -55,14 +59,29 @@ def as_a_person(s, exe, out):
     print(f"Screenshots: {out}/[1-4]-*.png")
 
 
+def windows_tree():
+    """The build tree whose pATU.exe the demo runs: the i686 one, which ships, where this
+    machine runs 32-bit code under Wine; else the x86-64 one, saying why."""
+    win32 = os.environ.get("PATU_WIN32_BUILD") or os.path.join(REPO, "build", "win32")
+    win64 = os.environ.get("PATU_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
+    guard = subprocess.run([os.path.join(REPO, "cmake", "run-i686"), "true"],
+                           capture_output=True, text=True)
+    if guard.returncode == 0:
+        print(f"Running the i686 pATU.exe, the one that ships ({win32}).")
+        return win32
+    why = guard.stderr.strip().removeprefix("SKIPPED: ")
+    print(f"Running the x86-64 pATU.exe ({win64}), not the i686 one that ships: {why}.")
+    return win64
+
+
 def main():
     native = os.environ.get("PATU_NATIVE_BUILD") or os.path.join(REPO, "build", "native")
-    win64 = os.environ.get("PATU_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
+    tree = windows_tree()
     out = os.path.join(REPO, "build", "demo")
     emulator = os.path.join(native, "tools", "emulator", "patu-emulator")
     image_check = os.path.join(native, "tools", "emulator", "patu-image-check")
-    exe = os.path.join(win64, "pATU.exe")
-    wintext = os.path.join(win64, "tests", "e2e", "wintext.exe")
+    exe = os.path.join(tree, "pATU.exe")
+    wintext = os.path.join(tree, "tests", "e2e", "wintext.exe")
     for f in (emulator, image_check, exe, wintext):
         if not os.path.isfile(f):
             print(f"demo: {f} is missing: run ./run build first", file=sys.stderr)

@@ -5,8 +5,10 @@
 # It builds the committed HEAD, never the working tree: twice, from two clones in folders of
 # different names, one after the other, and fails naming the first file that differs. When
 # the environment names the vendor's key (tools/sign.sh), it then signs pATU.exe, before the
-# sums and the archive; without one the archive is unsigned, and its last lines say so. The
-# archive's pATU.exe must carry exactly the committed resources/pacote.txt.
+# sums and the archive, time-stamped (PATU_SIGN_TSA) unless PATU_SIGN_NO_TIMESTAMP=1 says
+# plainly that the signature is to end with its certificate; without a key the archive is
+# unsigned. Its last lines say which. The archive's pATU.exe must carry exactly the committed
+# resources/pacote.txt.
 # PATU_DIST_DIR: where it works and leaves the archive (build/dist).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -151,6 +153,11 @@ rm -rf "$check"
 mkdir -p "$check"
 unzip -q "$release/$archive" -d "$check"
 (cd "$check" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+# The archive's program verifies, with the time stamp that was asked for.
+if [ -n "$signing" ]; then
+  verified=$("$sign" verify "$check/pATU.exe") ||
+    fail "the signature of the archive's pATU.exe does not hold (above): no archive made"
+fi
 
 # The archive's pATU.exe must carry exactly the committed package: the package tool, built in
 # the same clone, reads it back from the program's string table (tools/package-check.sh).
@@ -169,6 +176,12 @@ if [ -n "$signing" ]; then
   echo "SIGNED:  pATU.exe carries an Authenticode signature; without it, it is the program that"
   echo "         both builds gave ($out/one/release/pATU.exe)"
   sed 's/^/         /' <<<"$key"
+  sed 's/^/         /' <<<"$verified"
+  if [ -z "${PATU_SIGN_TSA:-}" ]; then
+    echo "NO TIME STAMP: the signature ends with the certificate, on" \
+      "$(sed -n 's/^signer: .*(valid until \(.*\))$/\1/p' <<<"$key");" \
+      "Windows then calls it not valid."
+  fi
 else
   echo "UNSIGNED: no signing key was given (PATU_SIGN_PKCS12, or PATU_SIGN_PKCS11_MODULE, _KEY"
   echo "          and PATU_SIGN_CERT): pATU.exe in this archive carries no signature."

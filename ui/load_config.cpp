@@ -1,13 +1,14 @@
-// The executable's load configuration: DependentLoadFlags LOAD_LIBRARY_SEARCH_SYSTEM32, so
-// that the DLLs that the system's DLLs import are taken from the system folder only (Windows
-// 10's loader reads the field; older loaders hold it reserved and ignore it). Every other
-// field is zero: no security cookie, no SEH or guard tables.
+// The executable's load configuration: DependentLoadFlags LOAD_LIBRARY_SEARCH_SYSTEM32, the
+// load flags that the loader uses when it resolves the program's statically linked imports,
+// so that those DLLs are searched for in the system folder only. Windows 10 1607 and later
+// honour it; earlier versions ignore the field. Every other field is zero: no security
+// cookie, no SEH or guard tables.
 //
 // The x86 structure carries the SafeSEH fields (SEHandlerTable, SEHandlerCount), and a loader
 // that finds a table there lets only the handlers listed in it run. Ours ends before them
-// (Size 0x40, the structure's size before those fields were added): no loader can read a
-// table from it, and the program's exception handling stays as it is without a load
-// configuration.
+// (Size 0x40, the structure's size before those fields were added), and the 8 bytes after it
+// are zero for a loader that reads them anyway: no table. The i686 program says NO_SEH
+// instead (it registers no frame-based handler).
 //
 // GNU ld 2.40 does not point the PE's load-configuration directory at this structure; the
 // post-link step patu-pe-load-config does, finding it by its section of its own.

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The release's signing (tools/sign.sh, and tools/dist.sh refusing a key it cannot use), on
-# the built pATU.exe, with a throwaway PKI made here: a CA, a code-signing certificate and a
-# time-stamping one. The key is used from a PKCS#12 file and from a SoftHSM2 token, with a
-# time-stamp authority on the loopback (tsa-server.py). Checks: osslsigncode verifies each
-# signature against the test CA, the time stamp is in it, and removing the signature gives
-# the unsigned program byte for byte; a key from another CA does not verify; a wrong
-# password, a missing token and an unreachable time-stamp authority fail with a clear
-# message and leave neither a signed program nor an archive behind.
+# the built pATU.exe, with a throwaway PKI made here: a root, an intermediate CA, a
+# code-signing certificate under it and a time-stamping one. The key is used from a PKCS#12
+# file and from a SoftHSM2 token, with a time-stamp authority on the loopback
+# (tsa-server.py). Checks: osslsigncode verifies each signature against the test root alone,
+# the time stamp is in it, and removing the signature gives the unsigned program byte for
+# byte; a key from another CA does not verify; a wrong password, a missing token, an
+# unreachable time-stamp authority, a chain without its intermediate or its root, a
+# certificate not for code signing, expired or not yet valid, and no word on the time stamp
+# fail with a clear message and leave neither a signed program nor an archive behind.
 # Environment: PATU_EXE (the built pATU.exe, stripped here as the release strips it),
 # PATU_SIGN_TEST_DIR (a scratch folder, emptied first).
 set -euo pipefail
@@ -42,7 +44,7 @@ check() {  # check WHAT COMMAND...
 
 # The environment of one signing, and nothing of the caller's.
 unset PATU_SIGN_PKCS12 PATU_SIGN_PASSWORD_FILE PATU_SIGN_PKCS11_MODULE PATU_SIGN_PKCS11_KEY \
-  PATU_SIGN_CERT PATU_SIGN_TSA
+  PATU_SIGN_CERT PATU_SIGN_TSA PATU_SIGN_NO_TIMESTAMP
 
 # --- The throwaway PKI ----------------------------------------------------------------------
 cat >"$pki/ext.cnf" <<'EOF'
@@ -54,10 +56,21 @@ x509_extensions = ca
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
+[intermediate]
+basicConstraints = critical, CA:true, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 [signer]
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[server]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [tsa]
@@ -79,19 +92,60 @@ make_cert() {
     -CAcreateserial -days 30 -sha256 -extfile "$pki/ext.cnf" -extensions "$4" \
     -out "$pki/$1.pem" 2>/dev/null
 }
+# dated NAME SUBJECT CA EXTENSIONS START END: valid from START to END (YYYYMMDDHHMMSSZ)
+# only, which openssl x509 cannot make; openssl ca can.
+cat >"$pki/dated.cnf" <<EOF
+[ca]
+default_ca = dated
+[dated]
+database = $pki/index.txt
+new_certs_dir = $pki
+serial = $pki/dated-serial
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+countryName = optional
+organizationName = optional
+commonName = supplied
+EOF
+: >"$pki/index.txt"
+echo 1000 >"$pki/dated-serial"
+dated() {
+  openssl req -new -config "$pki/ext.cnf" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
+    -nodes -keyout "$pki/$1.key" -out "$pki/$1.csr" -subj "$2" 2>/dev/null
+  openssl ca -batch -notext -config "$pki/dated.cnf" -cert "$pki/$3.pem" -keyfile "$pki/$3.key" \
+    -in "$pki/$1.csr" -out "$pki/$1.pem" -startdate "$5" -enddate "$6" \
+    -extfile "$pki/ext.cnf" -extensions "$4" 2>/dev/null
+}
 make_ca ca "/C=BR/O=pATU Test CA/CN=pATU Test Root"
-make_cert signer "/C=BR/O=Fornecedor de Teste/CN=Fornecedor de Teste" ca signer
+make_cert intermediate "/C=BR/O=pATU Test CA/CN=pATU Test Code Signing CA" ca intermediate
+make_cert signer "/C=BR/O=Fornecedor de Teste/CN=Fornecedor de Teste" intermediate signer
 make_cert tsa "/C=BR/O=pATU Test CA/CN=pATU Test TSA" ca tsa
 make_ca other-ca "/C=BR/O=Someone Else/CN=Someone Else Root"
 make_cert stranger "/C=BR/O=Someone Else/CN=Someone Else" other-ca signer
-cat "$pki/signer.pem" "$pki/ca.pem" >"$pki/chain.pem"
+make_cert server "/C=BR/O=Fornecedor de Teste/CN=servidor.teste" intermediate server
+dated expired "/C=BR/O=Fornecedor de Teste/CN=Fornecedor Vencido" intermediate signer \
+  20200101000000Z 20210101000000Z
+dated future "/C=BR/O=Fornecedor de Teste/CN=Fornecedor Futuro" intermediate signer \
+  20990101000000Z 20991231000000Z
+cat "$pki/intermediate.pem" "$pki/ca.pem" >"$pki/issuers.pem"
+cat "$pki/signer.pem" "$pki/issuers.pem" >"$pki/chain.pem"
+cat "$pki/signer.pem" "$pki/ca.pem" >"$pki/chain-without-intermediate.pem"
 
 printf 'correct horse battery\n' >"$pki/password"
 printf 'wrong\n' >"$pki/wrong-password"
-openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" -certfile "$pki/ca.pem" \
-  -passout "file:$pki/password" -out "$pki/signer.p12"
-openssl pkcs12 -export -inkey "$pki/stranger.key" -in "$pki/stranger.pem" \
-  -certfile "$pki/other-ca.pem" -passout "file:$pki/password" -out "$pki/stranger.p12"
+pkcs12() {  # pkcs12 NAME CERTIFICATE ISSUERS: NAME.p12, CERTIFICATE's key and the ISSUERS
+  openssl pkcs12 -export -inkey "$pki/$2.key" -in "$pki/$2.pem" -certfile "$pki/$3.pem" \
+    -passout "file:$pki/password" -out "$pki/$1.p12"
+}
+pkcs12 signer signer issuers
+pkcs12 stranger stranger other-ca
+pkcs12 without-intermediate signer ca
+pkcs12 without-root signer intermediate
+pkcs12 server server issuers
+pkcs12 expired expired issuers
+pkcs12 future future issuers
 
 # --- The token: SoftHSM2, its tokens in this test's folder ---------------------------------
 export SOFTHSM2_CONF=$work/softhsm2.conf
@@ -172,7 +226,8 @@ check "asked the time-stamp authority" [ "$(requests)" -gt "$before" ]
 check "without its signature is the unsigned program" unsigned_again "$work/p12.exe"
 check "does not verify against another CA" not verify "$work/p12.exe" other-ca
 check "signed by someone else, signs" env PATU_SIGN_PKCS12="$pki/stranger.p12" \
-  PATU_SIGN_PASSWORD_FILE="$pki/password" "$sign" sign "$unsigned" "$work/stranger.exe"
+  PATU_SIGN_PASSWORD_FILE="$pki/password" PATU_SIGN_NO_TIMESTAMP=1 \
+  "$sign" sign "$unsigned" "$work/stranger.exe"
 check "signed by someone else, does not verify against the test CA" \
   not verify "$work/stranger.exe" ca
 
@@ -184,7 +239,7 @@ guide_names() {  # guide_names NAME: the guide filled in names NAME wherever it 
     [ "$(grep -o "<b>$1</b>" "$work/guide.html" | wc -l)" -eq "$blanks" ] &&
     ! grep -q 'signer-->' "$work/guide.html"
 }
-PATU_SIGN_PKCS12=$pki/signer.p12 PATU_SIGN_PASSWORD_FILE=$pki/password \
+PATU_SIGN_PKCS12=$pki/signer.p12 PATU_SIGN_PASSWORD_FILE=$pki/password PATU_SIGN_TSA=$tsa_url \
   check "the guide names the signer" guide_names "Fornecedor de Teste"
 
 echo "== from a PKCS#11 token (SoftHSM2), time-stamped"
@@ -197,7 +252,7 @@ check "carries a time stamp" timestamped "$work/token.exe"
 check "without its signature is the unsigned program" unsigned_again "$work/token.exe"
 
 echo "== refusals"
-export PATU_SIGN_PASSWORD_FILE=$pki/pin
+export PATU_SIGN_PASSWORD_FILE=$pki/pin PATU_SIGN_TSA=$tsa_url
 PATU_SIGN_PKCS11_KEY="pkcs11:token=not%20plugged;object=signer;type=private" \
   check "a missing token" refuses no-token "the token 'not plugged' is not there"
 PATU_SIGN_PASSWORD_FILE=$pki/wrong-password check "a wrong PIN" refuses wrong-pin \
@@ -212,6 +267,71 @@ PATU_SIGN_PASSWORD_FILE=$work/none check "no password file" refuses no-password 
   "PATU_SIGN_PASSWORD_FILE=$work/none: no such file"
 PATU_SIGN_PKCS11_MODULE=$module check "two keys at once" refuses two-keys "name one key"
 
+echo "== the chain runs, every intermediate given, from the signer to a self-signed root"
+export PATU_SIGN_PASSWORD_FILE=$pki/password
+PATU_SIGN_PKCS12=$pki/without-intermediate.p12 check "a PKCS#12 file without the intermediate" \
+  refuses p12-without-intermediate \
+  "O = Fornecedor de Teste, CN = Fornecedor de Teste: unable to get local issuer certificate"
+check "... and says what it must hold" named "$work/p12-without-intermediate.log" \
+  "must hold the whole chain: the signing certificate, every intermediate certificate and the root"
+PATU_SIGN_PKCS12=$pki/without-root.p12 check "a PKCS#12 file without the root" \
+  refuses p12-without-root "ends without a self-signed root"
+PATU_SIGN_PKCS12=$pki/server.p12 check "a certificate for servers, not for code signing" \
+  refuses not-code-signing "is not one for code signing"
+PATU_SIGN_PKCS12=$pki/expired.p12 check "an expired certificate" \
+  refuses expired "CN = Fornecedor Vencido: certificate has expired"
+PATU_SIGN_PKCS12=$pki/future.p12 check "a certificate not yet valid" \
+  refuses future "CN = Fornecedor Futuro: certificate is not yet valid"
+token_key="pkcs11:token=pATU%20signing;object=signer;type=private"
+PATU_SIGN_PKCS12='' PATU_SIGN_PKCS11_MODULE=$module PATU_SIGN_PKCS11_KEY=$token_key \
+  PATU_SIGN_PASSWORD_FILE=$pki/pin PATU_SIGN_CERT=$pki/chain-without-intermediate.pem \
+  check "the token's certificate file without the intermediate" \
+  refuses token-without-intermediate "unable to get local issuer certificate"
+PATU_SIGN_PKCS12='' PATU_SIGN_PKCS11_MODULE=$module PATU_SIGN_PKCS11_KEY=$token_key \
+  PATU_SIGN_PASSWORD_FILE=$pki/pin PATU_SIGN_CERT=$pki/signer.pem \
+  check "the token's certificate file with the signing certificate alone" \
+  refuses token-signer-alone "ends without a self-signed root"
+
+echo "== the time stamp: asked for, or refused in plain words"
+unset PATU_SIGN_TSA
+check "no time-stamp authority" refuses no-timestamp-word \
+  "no time-stamp authority: set PATU_SIGN_TSA"
+PATU_SIGN_TSA=$tsa_url PATU_SIGN_NO_TIMESTAMP=1 check "a time stamp and none at once" \
+  refuses both-timestamp-words "both PATU_SIGN_TSA and PATU_SIGN_NO_TIMESTAMP are set"
+PATU_SIGN_NO_TIMESTAMP=yes check "PATU_SIGN_NO_TIMESTAMP other than 1" \
+  refuses timestamp-yes "PATU_SIGN_NO_TIMESTAMP=yes: it is 1 (no time stamp) or unset"
+check "PATU_SIGN_NO_TIMESTAMP=1: signs" env PATU_SIGN_NO_TIMESTAMP=1 \
+  "$sign" sign "$unsigned" "$work/untimestamped.exe"
+check "... and verifies, with no time stamp" eval \
+  'verify "$work/untimestamped.exe" ca && not timestamped "$work/untimestamped.exe"'
+PATU_SIGN_NO_TIMESTAMP=1 "$sign" check >"$work/untimestamped-check.out" 2>&1 || true
+expires=$(openssl x509 -in "$pki/signer.pem" -noout -enddate | sed 's/^notAfter=//')
+check "... and says that the signature ends with the certificate" named \
+  "$work/untimestamped-check.out" \
+  "(PATU_SIGN_NO_TIMESTAMP=1): the signature ends with the certificate, on $expires"
+
+# verifies_as NAME EXE TEXT...: sign.sh verify passes EXE and says each TEXT (output in NAME.out)
+verifies_as() {
+  local out=$work/$1.out exe=$2 text
+  shift 2
+  "$sign" verify "$exe" >"$out" 2>&1 || return 1
+  for text; do named "$out" "$text" || return 1; done
+}
+rejects_as() {  # rejects_as NAME EXE TEXT: sign.sh verify fails EXE, saying TEXT
+  ! "$sign" verify "$2" >"$work/$1.out" 2>&1 && named "$work/$1.out" "$3"
+}
+PATU_SIGN_TSA=$tsa_url check "verify: the time-stamped signature" verifies_as verify-p12 \
+  "$work/p12.exe" "verified: the signature, against the root C = BR, O = pATU Test CA" \
+  "verified: the time stamp ("
+PATU_SIGN_TSA=$tsa_url check "verify: no time stamp where one was asked for" rejects_as \
+  verify-missing-timestamp "$work/untimestamped.exe" "carries no time stamp that verifies"
+PATU_SIGN_NO_TIMESTAMP=1 check "verify: no time stamp, none asked for" verifies_as \
+  verify-untimestamped "$work/untimestamped.exe" "verified: no time stamp"
+PATU_SIGN_TSA=$tsa_url check "verify: a signature by someone else" rejects_as verify-stranger \
+  "$work/stranger.exe" "does not verify against the root of the key's chain"
+PATU_SIGN_TSA=$tsa_url check "verify: an unsigned program" rejects_as verify-unsigned \
+  "$unsigned" "does not verify"
+
 echo "== the release refuses a key it cannot use, and leaves no archive"
 version=$(sed -n 's/^project(pATU VERSION \([0-9.]*\) .*/\1/p' "$repo/CMakeLists.txt")
 dist_refuses() {  # dist_refuses NAME TEXT: ./run dist's script fails at once, saying TEXT
@@ -224,6 +344,7 @@ dist_refuses() {  # dist_refuses NAME TEXT: ./run dist's script fails at once, s
 }
 PATU_SIGN_PASSWORD_FILE=$pki/wrong-password check "a wrong password" dist_refuses \
   wrong-password "(a wrong password?)"
+check "no time-stamp authority" dist_refuses no-timestamp "no time-stamp authority"
 unset PATU_SIGN_PKCS12
 PATU_SIGN_PKCS11_MODULE=$module PATU_SIGN_CERT=$pki/chain.pem \
   PATU_SIGN_PKCS11_KEY="pkcs11:token=not%20plugged;object=signer" \

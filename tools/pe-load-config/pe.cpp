@@ -37,7 +37,9 @@ std::optional<Image> Image::parse(std::vector<std::uint8_t> bytes, std::string& 
     return std::nullopt;
   }
   const std::size_t coff = pe + 4;
+  image.machine_ = image.u16(coff);
   const std::uint16_t section_count = image.u16(coff + 2);
+  image.characteristics_ = image.u16(coff + 18);
   const std::uint16_t optional_size = image.u16(coff + 16);
   const std::size_t optional = coff + kCoffHeaderSize;
   if (!fits(optional, optional_size) || optional_size < 2) {
@@ -50,6 +52,13 @@ std::optional<Image> Image::parse(std::vector<std::uint8_t> bytes, std::string& 
     return std::nullopt;
   }
   image.pe32_plus_ = magic == 0x20B;
+  // DllCharacteristics stands at the same offset in both formats.
+  constexpr std::size_t kDllCharacteristics = 70;
+  if (optional_size < kDllCharacteristics + 2) {
+    error = "optional header too short";
+    return std::nullopt;
+  }
+  image.dll_characteristics_ = image.u16(optional + kDllCharacteristics);
   // NumberOfRvaAndSizes, then the directories themselves.
   const std::size_t count_offset = image.pe32_plus_ ? 108 : 92;
   if (optional_size < count_offset + 4) {
@@ -77,6 +86,7 @@ std::optional<Image> Image::parse(std::vector<std::uint8_t> bytes, std::string& 
     section.virtual_address = image.u32(header + 12);
     section.raw_size = image.u32(header + 16);
     section.raw_offset = image.u32(header + 20);
+    section.characteristics = image.u32(header + 36);
     if (!fits(section.raw_offset, section.raw_size)) {
       error = "section " + section.name + " outside the file";
       return std::nullopt;

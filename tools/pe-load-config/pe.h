@@ -1,8 +1,8 @@
 #pragma once
-// The headers of a PE image (a Windows executable) read from its bytes: the data
-// directories and the section table, and the file offsets of what they point at. Enough for
-// the post-link step that fills the load-configuration directory and for the test that reads
-// it back.
+// The headers of a PE image (a Windows executable) read from its bytes: the machine and the
+// characteristics, the data directories and the section table, and the file offsets of what
+// they point at. Enough for the post-link step that fills the load-configuration directory
+// and for the tests that read it and the exploit mitigations back.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 namespace patu::pe {
 
+inline constexpr std::uint32_t kBaseRelocationDirectory = 5;
 inline constexpr std::uint32_t kLoadConfigDirectory = 10;
 
 struct Section {
@@ -20,6 +21,7 @@ struct Section {
   std::uint32_t virtual_size = 0;
   std::uint32_t raw_size = 0;
   std::uint32_t raw_offset = 0;
+  std::uint32_t characteristics = 0;  // IMAGE_SCN_*
 };
 
 struct Directory {
@@ -35,6 +37,10 @@ class Image {
 
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   bool pe32_plus() const { return pe32_plus_; }
+  // IMAGE_FILE_MACHINE_*, IMAGE_FILE_* and IMAGE_DLLCHARACTERISTICS_* flags.
+  std::uint16_t machine() const { return machine_; }
+  std::uint16_t characteristics() const { return characteristics_; }
+  std::uint16_t dll_characteristics() const { return dll_characteristics_; }
   const std::vector<Section>& sections() const { return sections_; }
   const Section* section_named(const std::string& name) const;
 
@@ -54,6 +60,9 @@ class Image {
  private:
   std::vector<std::uint8_t> bytes_;
   bool pe32_plus_ = false;
+  std::uint16_t machine_ = 0;
+  std::uint16_t characteristics_ = 0;
+  std::uint16_t dll_characteristics_ = 0;
   std::size_t directories_offset_ = 0;
   std::uint32_t directory_count_ = 0;
   std::vector<Section> sections_;

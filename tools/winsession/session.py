@@ -236,11 +236,12 @@ class WineSession:
 
     def end_session(self):
         """Asks every program of the prefix to end, as a shutdown does: wineboot's exit
-        status, 1 when a window refused."""
+        status, 1 when a window refused. wine-run starts it with a loader this machine runs."""
         with open(os.path.join(self.artifacts, "wineboot.log"), "ab") as log:
             try:
-                return subprocess.run(["wineboot", "--end-session"], env=self.env(), timeout=60,
-                                      stdout=log, stderr=subprocess.STDOUT).returncode
+                return subprocess.run([WINE_RUN, self.wine_dir, "wineboot", "--end-session"],
+                                      env=self.env(), timeout=60, stdout=log,
+                                      stderr=subprocess.STDOUT).returncode
             except subprocess.TimeoutExpired:
                 return None
 

@@ -100,5 +100,6 @@ def test_pATU_loads_no_planted_dll():
                 not [dll for dll in hardened if dll not in at_start])
         if at_start:
             s.say(f"note: this loader takes {' '.join(at_start)} from the program's folder "
-                  "before the program can act; it does not apply the load configuration's "
-                  "DependentLoadFlags")
+                  "before the program can act; it ignores the load configuration's "
+                  "DependentLoadFlags, and whether Windows applies them to these is for a run "
+                  "there")
