@@ -8,6 +8,7 @@
 
 #include "package/loader.h"
 #include "tests/support/job_rig.h"
+#include "tests/support/small_package.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/emulated_port.h"
 #include "tools/emulator/image_check.h"
@@ -24,35 +25,7 @@ using testing::JobRun;
 using testing::RecordingWindow;
 using testing::shipped_text;
 
-// A small valid package: `groups` gives the page count of each module.
-std::vector<std::string> small_package(const std::vector<int>& groups) {
-  auto hex_line = [](std::size_t bytes, int seed) {
-    std::string line;
-    for (std::size_t i = 0; i < bytes; ++i) {
-      const char* digits = "0123456789ABCDEF";
-      const int b = static_cast<int>((seed * 37 + i * 11) % 251);
-      line += digits[b >> 4];
-      line += digits[b & 15];
-    }
-    return line;
-  };
-  std::vector<std::string> p{"",  "01/02/2024", "TESTE", "3",   "Conteúdo",
-                             "*", "0100",       "0200",  "4000"};
-  for (std::size_t m = 0; m < groups.size(); ++m) p.push_back("M" + std::to_string(m));
-  p.push_back("*");
-  p.push_back(hex_line(128, 1));
-  p.push_back("*");
-  p.push_back(hex_line(128, 2));
-  p.push_back("*");
-  int seed = 10;
-  for (int pages : groups) {
-    for (int i = 0; i < pages; ++i) p.push_back(hex_line(256, seed++));
-    p.push_back("*");
-  }
-  p.push_back(hex_line(128, 99));
-  p.push_back("FIM");
-  return p;
-}
+using testing::small_package;
 
 // Commands that changed or would have changed the device's memory.
 int writes(const emu::Dump& dump) {
