@@ -1,5 +1,6 @@
 #include "link/wait_w32.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace patu {
@@ -20,23 +21,45 @@ std::int64_t counter_rate() {
   return rate;
 }
 
+// Counter ticks to whole milliseconds, rounded up: a wait of the whole milliseconds in them
+// could end before them.
+DWORD to_ms(std::int64_t ticks) {
+  const std::int64_t rate = counter_rate();
+  return static_cast<DWORD>((ticks * 1000 + rate - 1) / rate);
+}
+
+// Turns come no closer together than this: a window that gets a message every few ms (under
+// Wine a themed button under the mouse pointer has a 10 ms timer) would otherwise take a turn
+// for each, at the cost of the line's pace.
+constexpr DWORD kTurnSpacingMs = 50;
+// The counter before which this thread's waits take no turn.
+thread_local std::int64_t next_turn = 0;
+
 // Waits on `count` (0 or 1) objects until the counter reaches `end`, waking for messages.
 bool wait_waking(DWORD count, HANDLE object, std::int64_t end, WindowTurns& window) {
-  const std::int64_t rate = counter_rate();
   for (;;) {
-    const std::int64_t left = end - counter_now();
-    if (left <= 0) return false;
-    // Rounded up: a wait of the whole milliseconds left could end before `end`.
-    const auto left_ms = static_cast<DWORD>((left * 1000 + rate - 1) / rate);
-    const DWORD woke =
-        MsgWaitForMultipleObjectsEx(count, &object, left_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (woke == WAIT_OBJECT_0 + count) {
-      window.take_turn();
-    } else if (count == 1 && woke == WAIT_OBJECT_0) {
-      return true;
-    } else if (woke != WAIT_TIMEOUT) {
-      return false;
+    const std::int64_t now = counter_now();
+    if (now >= end) return false;
+    DWORD woke = WAIT_TIMEOUT;
+    if (now < next_turn) {
+      // Too soon for another turn: the object alone until one is due.
+      const DWORD ms = to_ms(std::min(end, next_turn) - now);
+      if (count == 0) {
+        Sleep(ms);
+      } else {
+        woke = WaitForSingleObject(object, ms);
+      }
+    } else {
+      woke = MsgWaitForMultipleObjectsEx(count, &object, to_ms(end - now), QS_ALLINPUT,
+                                         MWMO_INPUTAVAILABLE);
+      if (woke == WAIT_OBJECT_0 + count) {
+        window.take_turn();
+        next_turn = counter_now() + kTurnSpacingMs * counter_rate() / 1000;
+        continue;
+      }
     }
+    if (count == 1 && woke == WAIT_OBJECT_0) return true;
+    if (woke != WAIT_TIMEOUT) return false;
   }
 }
 

@@ -11,8 +11,9 @@ namespace patu {
 
 // Waits until `object` is signalled or `ms` have passed, whichever comes first; true when
 // `object` was signalled. With a window, whenever messages arrive for this thread the window
-// takes its turn; time is then measured by the performance counter, so that turns never
-// shorten the wait. With no_window(), a plain wait.
+// takes its turn, though no sooner than 50 ms after its last one; time is then measured by
+// the performance counter, so that turns never shorten the wait. With no_window(), a plain
+// wait.
 bool wait_for_object(HANDLE object, DWORD ms, WindowTurns& window);
 
 // A pause of at least `ms`, during which the window takes its turns as above.
