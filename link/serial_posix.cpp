@@ -25,6 +25,7 @@ constexpr milliseconds kWritePerByte{5000};
 constexpr milliseconds kWriteConstant{5000};
 // One byte on the wire at 9600 baud, 8N1: ten bits.
 constexpr std::chrono::microseconds kByteTime{10'000'000 / 9600 + 1};
+constexpr milliseconds kTurnEvery{100};
 
 // poll()'s time-out for a wait until `deadline`, rounded up so that it never wakes early and
 // spins on a remainder below one millisecond.
@@ -35,24 +36,40 @@ int poll_timeout_ms(Steady::time_point deadline) {
   return static_cast<int>(std::min<long long>(ms, 1'000'000'000));
 }
 
-// Waits until `fd` is ready for `events` or `deadline` passes. Returns the poll events, 0 on
-// time-out.
-short wait_for(int fd, short events, Steady::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int r = poll(&p, 1, poll_timeout_ms(deadline));
-    if (r > 0) return p.revents;
-    if (r == 0 || errno != EINTR) return 0;
-  }
-}
-
 }  // namespace
 
 std::string PosixSerialPort::default_path(int port_number) {
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
-PosixSerialPort::PosixSerialPort(PathMap map) : map_(std::move(map)) {}
+PosixSerialPort::PosixSerialPort(PathMap map, WindowTurns& window)
+    : map_(std::move(map)), window_(window) {}
+
+void PosixSerialPort::take_turn_if_due() {
+  if (Steady::now() < next_turn_) return;
+  window_.take_turn();
+  next_turn_ = Steady::now() + kTurnEvery;
+}
+
+short PosixSerialPort::wait_for(short events, Steady::time_point deadline) {
+  for (;;) {
+    pollfd p{PORTA_SERIAL, events, 0};
+    const int r = poll(&p, 1, poll_timeout_ms(std::min(deadline, next_turn_)));
+    const int error = errno;
+    take_turn_if_due();
+    if (r > 0) return p.revents;
+    if ((r == 0 && Steady::now() >= deadline) || (r < 0 && error != EINTR)) return 0;
+  }
+}
+
+void PosixSerialPort::sleep_until(Steady::time_point deadline) {
+  for (;;) {
+    take_turn_if_due();
+    const auto now = Steady::now();
+    if (now >= deadline) return;
+    std::this_thread::sleep_for(std::min(deadline, next_turn_) - now);
+  }
+}
 
 PosixSerialPort::~PosixSerialPort() { FECHA_PORTA(); }
 
@@ -123,7 +140,7 @@ bool PosixSerialPort::ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t cou
 
   std::uint32_t accepted = 0;
   while (accepted < count) {
-    if ((wait_for(PORTA_SERIAL, POLLOUT, deadline) & POLLOUT) == 0) break;
+    if ((wait_for(POLLOUT, deadline) & POLLOUT) == 0) break;
     const ssize_t n = ::write(PORTA_SERIAL, bytes + accepted, count - accepted);
     if (n > 0) {
       accepted += static_cast<std::uint32_t>(n);
@@ -138,7 +155,7 @@ bool PosixSerialPort::ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t cou
   while (ioctl(PORTA_SERIAL, TIOCOUTQ, &queued) == 0 && queued > 0) {
     const auto now = Steady::now();
     if (now >= deadline) break;
-    std::this_thread::sleep_for(std::min<Steady::duration>(kByteTime * queued, deadline - now));
+    sleep_until(std::min<Steady::time_point>(now + kByteTime * queued, deadline));
   }
   queued = std::clamp(queued, 0, static_cast<int>(accepted));
   written = accepted - static_cast<std::uint32_t>(queued);
@@ -152,7 +169,7 @@ bool PosixSerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::u
   // Before the first byte only the total applies; after each byte, also the interval.
   auto deadline = end;
   while (read < count) {
-    const short revents = wait_for(PORTA_SERIAL, POLLIN, deadline);
+    const short revents = wait_for(POLLIN, deadline);
     if (revents == 0) break;
     if (revents & POLLIN) {
       const ssize_t n = ::read(PORTA_SERIAL, buffer + read, count - read);
@@ -164,7 +181,7 @@ bool PosixSerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::u
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     }
     // Hung up or failing: nothing more can arrive, so the line is silent until the time-out.
-    std::this_thread::sleep_until(deadline);
+    sleep_until(deadline);
     break;
   }
   return read == count;

@@ -1,7 +1,11 @@
 #include "link/serial_w32.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "link/wait_w32.h"
 
 namespace patu {
 
@@ -10,10 +14,70 @@ namespace {
 // How long a request may run past its own time-out before it counts as hung: far beyond
 // any lateness of a sound driver's timer, short enough that a technician sees a message.
 constexpr DWORD kRequestMarginMs = 2000;
+// How long a cancelled request may take to end: a driver that honours the cancel ends it at
+// once, and one that has not ended it by then never will.
+constexpr DWORD kCancelBoundMs = 1000;
+
+// The read time-outs installed in the driver, which LE_PORTA also keeps by its own count.
+constexpr DWORD kReadIntervalMs = 100;
+constexpr DWORD kReadPerByteMs = 100;
+// A driver that keeps the time-outs ends a short read no sooner than the interval after a
+// byte, or the total of 100 ms a byte: at least 100 ms after it was asked, which a tick count
+// moving in steps of 10 to 16 ms reads as 84 ms at least. One that ends reads early does so
+// as soon as it has a byte, or at once with none, which reads as 16 ms at most. Half the
+// interval tells the two apart with room on both sides.
+constexpr DWORD kEarlyBelowMs = 50;
+// Between two reads that a driver ended at once with nothing: no spinning on such a driver.
+constexpr DWORD kEarlyRetryMs = 10;
 
 DWORD request_bound_ms(bool is_write, std::uint32_t count) {
   const std::uint64_t own = is_write ? 5000ull * count + 5000 : 100ull * count;
   return static_cast<DWORD>(std::min<std::uint64_t>(own + kRequestMarginMs, INFINITE - 1));
+}
+
+// One request and all that its driver may write into while it runs, off the stack: a request
+// that its driver never ends is left to it, whole, for good.
+struct Request {
+  OVERLAPPED overlapped{};
+  std::vector<std::uint8_t> buffer;
+};
+
+// Starts `request` and waits for its end; `request` is released, and left to the driver, when
+// the request outlives its bound and its cancel.
+RequestEnd run_request(HANDLE handle, bool is_write, std::unique_ptr<Request>& request,
+                       WindowTurns& window) {
+  RequestEnd end;
+  OVERLAPPED& overlapped = request->overlapped;
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (overlapped.hEvent == nullptr) return end;
+
+  const auto count = static_cast<DWORD>(request->buffer.size());
+  // A zero-byte request still hands the driver a buffer.
+  if (request->buffer.empty()) request->buffer.resize(1);
+  DWORD ignored = 0;
+  const BOOL done_at_once =
+      is_write ? WriteFile(handle, request->buffer.data(), count, &ignored, &overlapped)
+               : ReadFile(handle, request->buffer.data(), count, &ignored, &overlapped);
+  if (done_at_once || GetLastError() == ERROR_IO_PENDING) {
+    // A request that the driver ended at once leaves nothing to wait for.
+    if (done_at_once ||
+        wait_for_object(overlapped.hEvent, request_bound_ms(is_write, count), window)) {
+      DWORD count_done = 0;
+      end.completed = GetOverlappedResult(handle, &overlapped, &count_done, FALSE) != 0;
+      end.count = end.completed ? std::min<DWORD>(count_done, count) : 0;
+    } else {
+      // A driver that does not end the request (a hung adapter): only this one is cancelled,
+      // and a driver may not end the cancel either.
+      CancelIoEx(handle, &overlapped);
+      if (!wait_for_object(overlapped.hEvent, kCancelBoundMs, window)) {
+        request.release();  // deliberately never freed, nor its event closed
+        end.left_pending = true;
+        return end;
+      }
+    }
+  }
+  CloseHandle(overlapped.hEvent);
+  return end;
 }
 
 // Null when another pATU holds the port's lock, or an object of that name exists that this
@@ -128,57 +192,75 @@ bool Win32SerialPort::ABRE_PORTA(int port_number) {
 
 void Win32SerialPort::FECHA_PORTA() {
   if (!open_) return;
-  close_steps(PORTA_SERIAL);
+  // A driver that left a request pending may leave a purge pending too, and PurgeComm would
+  // wait for it: the handle is only closed.
+  if (dead_) {
+    CloseHandle(PORTA_SERIAL);
+  } else {
+    close_steps(PORTA_SERIAL);
+  }
+  dead_ = false;
   release_port_lock(port_lock_);
   port_lock_ = nullptr;
   open_ = false;
 }
 
-bool overlapped_transfer(HANDLE handle, bool is_write, void* bytes, std::uint32_t count,
-                         std::uint32_t& transferred) {
-  transferred = 0;
-  OVERLAPPED request{};
-  request.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (request.hEvent == nullptr) return false;
+RequestEnd read_request(HANDLE handle, std::uint8_t* bytes, std::uint32_t count,
+                        WindowTurns& window) {
+  auto request = std::make_unique<Request>();
+  request->buffer.resize(count);
+  const RequestEnd end = run_request(handle, false, request, window);
+  if (end.count > 0) std::copy_n(request->buffer.begin(), end.count, bytes);
+  return end;
+}
 
-  DWORD ignored = 0;
-  const BOOL done_at_once = is_write ? WriteFile(handle, bytes, count, &ignored, &request)
-                                     : ReadFile(handle, bytes, count, &ignored, &request);
-  bool result = false;
-  if (done_at_once || GetLastError() == ERROR_IO_PENDING) {
-    DWORD count_done = 0;
-    if (WaitForSingleObject(request.hEvent, request_bound_ms(is_write, count)) == WAIT_OBJECT_0) {
-      if (!GetOverlappedResult(handle, &request, &count_done, FALSE)) count_done = 0;
-    } else {
-      // A driver that never ends the request (a hung adapter). The request must not
-      // outlive the OVERLAPPED on this stack, so the cancel is waited for.
-      CancelIo(handle);
-      GetOverlappedResult(handle, &request, &count_done, TRUE);
-      count_done = 0;
-    }
-    transferred = count_done;
-    result = count_done == count;
-  }
-  CloseHandle(request.hEvent);
-  return result;
+RequestEnd write_request(HANDLE handle, const std::uint8_t* bytes, std::uint32_t count,
+                         WindowTurns& window) {
+  auto request = std::make_unique<Request>();
+  request->buffer.assign(bytes, bytes + count);
+  return run_request(handle, true, request, window);
 }
 
 bool Win32SerialPort::ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t count,
                                     std::uint32_t& written) {
   written = 0;
-  if (!open_) return false;
-  // WriteFile only reads the bytes; the cast serves the shared read/write path.
-  return overlapped_transfer(PORTA_SERIAL, true, const_cast<std::uint8_t*>(bytes), count, written);
+  if (!open_ || dead_) return false;
+  const RequestEnd end = write_request(PORTA_SERIAL, bytes, count, window_);
+  dead_ = end.left_pending;
+  written = end.count;
+  return end.completed && written == count;
 }
 
 bool Win32SerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::uint32_t& read) {
   read = 0;
-  if (!open_) return false;
-  return overlapped_transfer(PORTA_SERIAL, false, buffer, count, read);
+  if (!open_ || dead_) return false;
+  const DWORD start = GetTickCount();
+  // Before the first byte only the total applies. The bytes of a read came in before it
+  // ended, so the silence since then is at least the time since.
+  DWORD last_bytes_by = start;
+  for (;;) {
+    const DWORD asked = GetTickCount();
+    const RequestEnd end = read_request(PORTA_SERIAL, buffer + read, count - read, window_);
+    const DWORD now = GetTickCount();
+    dead_ = end.left_pending;
+    read += end.count;
+    if (end.completed && read == count) return true;
+    // Failed, given up, or ended by the driver's own time-outs.
+    if (!end.completed || now - asked >= kEarlyBelowMs) return false;
+    // Ended early: the rest is asked for again, until the time-outs have passed here.
+    if (now - start >= kReadPerByteMs * count) return false;
+    if (end.count > 0) {
+      last_bytes_by = now;
+      continue;
+    }
+    if (read > 0 && now - last_bytes_by > kReadIntervalMs) return false;
+    const DWORD total_left = kReadPerByteMs * count - (now - start);
+    pause_waking_for_messages(std::min(kEarlyRetryMs, total_left), window_);
+  }
 }
 
 void Win32SerialPort::purge(Purge queue) {
-  if (open_) PurgeComm(PORTA_SERIAL, static_cast<DWORD>(queue));
+  if (open_ && !dead_) PurgeComm(PORTA_SERIAL, static_cast<DWORD>(queue));
 }
 
 }  // namespace patu

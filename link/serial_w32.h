@@ -2,7 +2,17 @@
 // The serial port through the Windows communications API: "\\.\COM<n>", exclusive,
 // overlapped, with the read and write time-outs of link/serial.h installed in the driver.
 // Every read or write builds its own request (a zeroed OVERLAPPED with a fresh manual-reset
-// event) and waits for it before returning, so at most one request is ever outstanding.
+// event and a buffer of its own) and waits for it before returning, so at most one request
+// is ever outstanding; the window takes its turns while it is waited for.
+//
+// A write is one request. A read is one request from a driver that keeps the time-outs; one
+// that ends reads early (some USB adapters' drivers do) is asked again for the rest until
+// the time-outs have passed by this port's own tick count: more than 100 ms without a byte,
+// or 100 ms a byte in all.
+//
+// A request that its driver ends neither by its bound nor once cancelled is left to the
+// driver for good, with everything it may still write into; the port is then dead: every
+// later read and write fails at once, and only FECHA_PORTA still acts.
 //
 // While a port is open this process also holds the mutex Global\pATU-COM<n>, which every pATU
 // takes before opening port n; one left abandoned by a pATU that ended without letting
@@ -11,12 +21,14 @@
 #include <windows.h>
 
 #include "link/serial.h"
+#include "link/window_turns.h"
 
 namespace patu {
 
 class Win32SerialPort final : public SerialPort {
  public:
-  Win32SerialPort() = default;
+  // `window` takes its turns while each request is waited for.
+  explicit Win32SerialPort(WindowTurns& window = no_window()) : window_(window) {}
   // Closes the port if it is still open.
   ~Win32SerialPort() override;
   Win32SerialPort(const Win32SerialPort&) = delete;
@@ -29,6 +41,8 @@ class Win32SerialPort final : public SerialPort {
   bool LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::uint32_t& read) override;
   void purge(Purge queue) override;
   bool PORTA_ABERTA() const override { return open_; }
+  // A request was left pending for good since the port was opened.
+  bool dead() const { return dead_; }
 
   // Result of the open steps the last time ABRE_PORTA ran them (ok before any).
   OpenCode last_open_code() const { return open_code_; }
@@ -40,17 +54,32 @@ class Win32SerialPort final : public SerialPort {
   OpenCode CONFIGURA_PORTA(int port_number, HANDLE& handle);
   static void close_steps(HANDLE handle);
 
+  WindowTurns& window_;
   HANDLE PORTA_SERIAL = nullptr;
   HANDLE port_lock_ = nullptr;
   bool open_ = false;
+  bool dead_ = false;
   OpenCode open_code_ = OpenCode::ok;
 };
 
-// One overlapped read or write on `handle`, as the port makes them: waited for within its
-// own time-out (reads 100 ms a byte, writes 5000 ms a byte plus 5000 ms) plus a margin, then
-// cancelled, the cancel waited for, and counted as failed with count 0. `transferred` gets
-// the count the request reports; true when it equals `count`. Tests give it other handles.
-bool overlapped_transfer(HANDLE handle, bool is_write, void* bytes, std::uint32_t count,
-                         std::uint32_t& transferred);
+// How one request ended.
+struct RequestEnd {
+  std::uint32_t count = 0;  // the bytes it reports transferred
+  bool completed = false;   // its driver ended it without an error (short or not)
+  // It outlived its bound and the bound of its cancel: its OVERLAPPED, event and buffer were
+  // left to the driver, never to be freed.
+  bool left_pending = false;
+};
+
+// One overlapped read or write on `handle`, as the port makes them: the bytes of a write are
+// copied into the request before it starts, those of a read out of it once it has ended.
+// Waited for, the window taking its turns, within its own time-out (reads 100 ms a byte,
+// writes 5000 ms a byte plus 5000 ms) plus a margin; then that one request is cancelled, and
+// its cancel waited for within a bound of its own. A request given up counts 0 bytes. Tests
+// give them other handles.
+RequestEnd read_request(HANDLE handle, std::uint8_t* bytes, std::uint32_t count,
+                        WindowTurns& window = no_window());
+RequestEnd write_request(HANDLE handle, const std::uint8_t* bytes, std::uint32_t count,
+                         WindowTurns& window = no_window());
 
 }  // namespace patu

@@ -23,13 +23,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   InitCommonControlsEx(&controls);
 
   patu::Application app(instance);
-  patu::Win32SerialPort port;
-  patu::Protocol link(port, patu::system_clock());
   patu::PackageState package;
   const patu::PackageLines& lines = patu::shipped_package();
 
   patu::TfmATU fmATU(app, lines, package);
   patu::TfmMSG fmMSG(app);
+  // The main window takes its turns at its messages in every wait of the link.
+  patu::Win32SerialPort port(fmATU);
+  patu::Protocol link(port, patu::system_clock(), fmATU);
   patu::UpdateJob job(port, link, lines, package, fmATU);
   fmATU.connect(fmMSG, job);
   return app.Run(fmATU);

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "link/window_turns.h"
+
 namespace patu {
 
 // Codes of the message dialog.
@@ -21,7 +23,8 @@ enum class Cursor { normal, hourglass };
 // had begun; any other box is a notice.
 enum class Box { notice, failure };
 
-class JobWindow {
+// The link's waits hand it its turns (take_turn): by default the same as process_messages.
+class JobWindow : public WindowTurns {
  public:
   virtual ~JobWindow() = default;
   // The serial port chosen in the window (1 to 6), read when the port is opened.
@@ -36,6 +39,7 @@ class JobWindow {
   // Hands pending window messages to the window system; may re-enter the window's
   // handlers (a second press of "Atualiza", a close request).
   virtual void process_messages() = 0;
+  void take_turn() override { process_messages(); }
   // A plain modal message box with one text and an OK button, captioned with the
   // application title.
   virtual void message_box(std::string_view text, Box box) = 0;

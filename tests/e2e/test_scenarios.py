@@ -187,8 +187,10 @@ def test_full_update(e2e):
 def test_port_choice(e2e):
     """COM 1 not there, then COM 3 chosen by a click: a device of another version (message
     4 left for another program, then answered by a key once pATU's taskbar button brings it
-    back), a device that does not answer the probe, one that answers nothing but the probe.
-    Closing the window ends the program. Last, the session ended with message 4 on screen."""
+    back), a device that does not answer the probe, one that answers nothing but the probe
+    (while it is identified, the window answers another program's every ask within 250 ms,
+    and the end of the session is refused at once). Closing the window ends the program.
+    Last, the session ended with message 4 on screen."""
     with e2e.session("port_choice") as s:
         s.use_display()
         s.unplug(1)
@@ -244,10 +246,29 @@ def test_port_choice(e2e):
         s.check("the mute device saw the probe only",
                 [e.untimed() for e in dump.exchanges] == ["probe answer=-"])
 
+        # Identifying a device that answers only the probe waits twice 5 s for a sync byte's
+        # complement. Meanwhile the window answers another program that keeps asking it, and
+        # the end of the session, asked in the first wait, is refused at once.
         deaf = s.plug("deaf", 3, "--silent-after-probe")
+        asker = s.ask(MAIN, 16000)
         patu.start_update()
+        time.sleep(2)
+        asked = time.monotonic()
+        ended = s.end_session()
+        ended_ms = round(1000 * (time.monotonic() - asked))
         s.wait("message 3 for a device that answers the probe only", 30,
                lambda snap: patu.dialog_shows(COMM_ERROR, False, True, NO_DEVICE_LINES, snap))
+        asks, longest = s.asked(asker)
+        measured = (f"measured: while the device that answers only the probe was identified, "
+                    f"the longest wait for the window's answer was {longest} ms ({asks} asks "
+                    f"every 50 ms); the end of the session asked then: exit status {ended} "
+                    f"after {ended_ms} ms")
+        s.say(measured)
+        with open(f"{s.artifacts}/measured.txt", "a") as f:
+            f.write(measured + "\n")
+        s.expect("the window answered within 250 ms all along", longest <= 250)
+        s.expect("the end of the session refused (wineboot's exit status 1)", ended == 1)
+        s.expect("and at once, not at the end of a 5 s wait", ended_ms < 2500)
         s.shot("dialog-3", s.window(COMM_ERROR))
         patu.answer(COMM_ERROR, "Cancelar")
         s.wait("the window idle after message 3", 10, lambda snap: patu.idle(IDLE, snap))

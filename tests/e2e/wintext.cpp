@@ -29,12 +29,21 @@
 // default: opens the port, turns XON/XOFF on in both directions and closes it. Prints
 // "xonxoff COM<N> on" once the driver reports it held; exit status 1 when the port cannot be
 // opened or set.
+//   wintext --ask TITLE MS
+// plays what keeps asking a window whether it answers (Windows itself, other programs): for
+// MS milliseconds, every 50 ms, sends the shown top-level window titled TITLE a message
+// (SendMessageTimeout, waiting up to 10 s for the answer), then prints "asked <n> times,
+// longest wait <ms> ms", and for each wait over 250 ms "late <start> ms: <ms> ms", the start
+// counted from the first ask. Exit status 1 when no such window is shown.
 
 #include <windows.h>
 // after windows.h, which it needs
 #include <commctrl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -200,12 +209,17 @@ int hold_foreground(const wchar_t* title) {
   return 0;
 }
 
-int activate(const wchar_t* title) {
-  HWND target = nullptr;
-  for (HWND w = GetTopWindow(nullptr); w && !target; w = GetWindow(w, GW_HWNDNEXT)) {
+// The shown top-level window titled `title`, topmost first; null when none is.
+HWND find_shown(const wchar_t* title) {
+  for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
     bool answered = false;
-    if (IsWindowVisible(w) && text_of(w, answered) == title) target = w;
+    if (IsWindowVisible(w) && text_of(w, answered) == title) return w;
   }
+  return nullptr;
+}
+
+int activate(const wchar_t* title) {
+  HWND target = find_shown(title);
   if (!target) {
     emit("none");
     return 1;
@@ -248,19 +262,57 @@ int leave_xonxoff(const wchar_t* number) {
   return on ? 0 : 1;
 }
 
+int ask(const wchar_t* title, const wchar_t* span) {
+  constexpr UINT kAnswerLimitMs = 10000;
+  constexpr double kLateMs = 250;
+  HWND target = find_shown(title);
+  if (!target) {
+    emit("none");
+    return 1;
+  }
+  using Steady = std::chrono::steady_clock;
+  const auto ms_since = [](Steady::time_point t) {
+    return std::chrono::duration<double, std::milli>(Steady::now() - t).count();
+  };
+  const double span_ms = _wtof(span);
+  const auto start = Steady::now();
+  int asked = 0;
+  double longest = 0;
+  std::vector<std::string> late;
+  while (ms_since(start) < span_ms) {
+    const double at = ms_since(start);
+    const auto sent = Steady::now();
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerLimitMs, &result);
+    const double waited = ms_since(sent);
+    ++asked;
+    longest = std::max(longest, waited);
+    if (waited > kLateMs) {
+      late.push_back("late " + std::to_string(static_cast<long>(at)) +
+                     " ms: " + std::to_string(static_cast<long>(waited)) + " ms");
+    }
+    Sleep(50);
+  }
+  emit("asked " + std::to_string(asked) + " times, longest wait " +
+       std::to_string(static_cast<long>(longest + 0.5)) + " ms");
+  for (const std::string& line : late) emit(line);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring_view(argv[1]) == L"--foreground") return hold_foreground(argv[2]);
   if (argc == 3 && std::wstring_view(argv[1]) == L"--activate") return activate(argv[2]);
   if (argc == 3 && std::wstring_view(argv[1]) == L"--xonxoff") return leave_xonxoff(argv[2]);
+  if (argc == 4 && std::wstring_view(argv[1]) == L"--ask") return ask(argv[2], argv[3]);
   int next = 1;
   const bool repaint = argc > 1 && std::wstring_view(argv[1]) == L"--repaint";
   if (repaint) ++next;
   if (argc - next > 1) {
     emit(
         "usage: wintext [--repaint] [IMAGE] | wintext --foreground TITLE | wintext --activate "
-        "TITLE | wintext --xonxoff N");
+        "TITLE | wintext --xonxoff N | wintext --ask TITLE MS");
     return 2;
   }
   Search search{next < argc ? argv[next] : L"pATU.exe", {}};

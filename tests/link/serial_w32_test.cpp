@@ -19,9 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include <winternl.h>
-
 #include "link/serial_w32.h"
+#include "tests/support/handle_count_w32.h"
 #include "tests/support/import_slot.h"
 
 // The port's calls caught where they leave the program: these definitions of kernel32's
@@ -131,44 +130,8 @@ namespace {
 constexpr int kDevicePort = 1;
 constexpr int kAbsentPort = 2;
 
-// This process's entries in the system's handle table.
-DWORD table_count() {
-  std::vector<unsigned char> buffer(1 << 16);
-  ULONG needed = 0;
-  NTSTATUS status;
-  while ((status = NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
-                                            static_cast<ULONG>(buffer.size()), &needed)) ==
-         static_cast<NTSTATUS>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
-    buffer.resize(buffer.size() * 2);
-  }
-  EXPECT_EQ(status, 0);
-  const auto* table = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
-  DWORD count = 0;
-  // The table keeps 16 bits of the process id.
-  for (ULONG i = 0; i < table->Count; ++i) {
-    if ((table->Handle[i].OwnerPid & 0xFFFF) == (GetCurrentProcessId() & 0xFFFF)) ++count;
-  }
-  return count;
-}
-
-DWORD process_count() {
-  DWORD count = 0;
-  EXPECT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &count));
-  return count;
-}
-
-// The process's handle count: GetProcessHandleCount where it counts. Wine 8 answers 0
-// whatever the process holds; there the process's entries in the system's handle table are
-// counted instead.
-using Counter = DWORD (*)();
-Counter handle_counter(const char*& name) {
-  const DWORD before = process_count();
-  const HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  const bool counts = process_count() == before + 1;
-  CloseHandle(event);
-  name = counts ? "GetProcessHandleCount" : "the system's handle table";
-  return counts ? process_count : table_count;
-}
+using testing::Counter;
+using testing::handle_counter;
 
 // How another program may leave DTR and RTS, and how ABRE_PORTA must hand them on: a
 // handshake or toggle mode becomes a plain "enable", a plain level stays.
@@ -485,17 +448,17 @@ TEST(SerialW32Request, ReadThatNeverEndsIsCancelledAfterItsBound) {
   const char* counter_name = nullptr;
   const Counter handle_count = handle_counter(counter_name);
   std::uint8_t byte = 0xEE;
-  std::uint32_t count = 99;
   // Once, for what Wine sets up on first use.
-  EXPECT_FALSE(overlapped_transfer(pipe, false, &byte, 1, count));
+  EXPECT_FALSE(read_request(pipe, &byte, 1).completed);
   const DWORD before = handle_count();
-  count = 99;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(overlapped_transfer(pipe, false, &byte, 1, count));
+  const RequestEnd end = read_request(pipe, &byte, 1);
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("a one-byte read that never ends returned after %.0f ms\n", ms);
-  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(end.completed);
+  EXPECT_FALSE(end.left_pending) << "the pipe ends a cancelled read";
+  EXPECT_EQ(end.count, 0u);
   EXPECT_EQ(byte, 0xEE);
   EXPECT_GE(ms, 2100 - 20);
   EXPECT_LT(ms, 2100 + 3000);
@@ -504,8 +467,9 @@ TEST(SerialW32Request, ReadThatNeverEndsIsCancelledAfterItsBound) {
   // The cancelled reads are over: a byte written now goes to the next read.
   DWORD sent = 0;
   ASSERT_TRUE(WriteFile(writer, "Z", 1, &sent, nullptr));
-  EXPECT_TRUE(overlapped_transfer(pipe, false, &byte, 1, count));
-  EXPECT_EQ(count, 1u);
+  const RequestEnd next = read_request(pipe, &byte, 1);
+  EXPECT_TRUE(next.completed);
+  EXPECT_EQ(next.count, 1u);
   EXPECT_EQ(byte, 'Z');
   CloseHandle(writer);
   CloseHandle(pipe);

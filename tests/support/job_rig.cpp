@@ -53,7 +53,9 @@ JobRun::JobRun(emu::DeviceConfig config, const std::vector<std::string>& package
     : device(std::move(config)),
       lines(package),
       loaded(load_package(lines, state)),
-      window(loaded.pbAND_max.value_or(0)) {}
+      window(loaded.pbAND_max.value_or(0)) {
+  window.clock = &clock;
+}
 
 void expect_pc_held_for_the_exchanges_only(const JobRun& run) {
   EXPECT_EQ(run.port.unguarded, 0) << "the line was used while the PC was not held";

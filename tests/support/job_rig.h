@@ -60,21 +60,27 @@ class WatchedPort final : public SerialPort {
   const bool& held_;
 };
 
-// The device on port 1; the package loaded as the window loads it (see `loaded`).
+// The device on port 1; the package loaded as the window loads it (see `loaded`). The
+// window takes its turns in the link's waits, and notes the time of each.
 struct JobRun {
   JobRun(emu::DeviceConfig config, const std::vector<std::string>& package);
-  void press() { job.btATUALIZAClick(); }
+  // The click arrives with the window's messages, which it gets back once the handler ends.
+  void press() {
+    window.note_turn();
+    job.btATUALIZAClick();
+    window.note_turn();
+  }
   const emu::Dump& dump() const { return device.state(); }
 
   emu::Device device;
   ManualClock clock;
-  emu::EmulatedPort emulated{device, clock};
   LineTable lines;
   PackageState state;
   LoadResult loaded;
   RecordingWindow window;
+  emu::EmulatedPort emulated{device, clock, 1, window};
   WatchedPort port{emulated, clock, window.held};
-  Protocol link{port, clock};
+  Protocol link{port, clock, window};
   UpdateJob job{port, link, lines, state, window};
 };
 

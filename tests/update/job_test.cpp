@@ -8,6 +8,7 @@
 
 #include "package/loader.h"
 #include "tests/support/job_rig.h"
+#include "tests/support/small_package.h"
 #include "tools/emulator/device.h"
 #include "tools/emulator/emulated_port.h"
 #include "tools/emulator/image_check.h"
@@ -24,35 +25,7 @@ using testing::JobRun;
 using testing::RecordingWindow;
 using testing::shipped_text;
 
-// A small valid package: `groups` gives the page count of each module.
-std::vector<std::string> small_package(const std::vector<int>& groups) {
-  auto hex_line = [](std::size_t bytes, int seed) {
-    std::string line;
-    for (std::size_t i = 0; i < bytes; ++i) {
-      const char* digits = "0123456789ABCDEF";
-      const int b = static_cast<int>((seed * 37 + i * 11) % 251);
-      line += digits[b >> 4];
-      line += digits[b & 15];
-    }
-    return line;
-  };
-  std::vector<std::string> p{"",  "01/02/2024", "TESTE", "3",   "Conteúdo",
-                             "*", "0100",       "0200",  "4000"};
-  for (std::size_t m = 0; m < groups.size(); ++m) p.push_back("M" + std::to_string(m));
-  p.push_back("*");
-  p.push_back(hex_line(128, 1));
-  p.push_back("*");
-  p.push_back(hex_line(128, 2));
-  p.push_back("*");
-  int seed = 10;
-  for (int pages : groups) {
-    for (int i = 0; i < pages; ++i) p.push_back(hex_line(256, seed++));
-    p.push_back("*");
-  }
-  p.push_back(hex_line(128, 99));
-  p.push_back("FIM");
-  return p;
-}
+using testing::small_package;
 
 // Commands that changed or would have changed the device's memory.
 int writes(const emu::Dump& dump) {
@@ -384,6 +357,46 @@ TEST(UpdateJob, EmptyModuleGroupSharesTheNextModulesStartPage) {
   EXPECT_EQ(rig.dump().pages.size(), 5u);
   EXPECT_EQ(emu::image_differences(emu::expected_image(package, emu::default_info()), rig.dump()),
             std::vector<std::string>{});
+}
+
+// The link's waits hand the window its turns: a press of "Atualiza" in one starts nothing,
+// and touches neither the line nor the link's buffers, nor costs any time.
+TEST(UpdateJob, PressInAWaitOfTheLinkStartsNothingAndTouchesNothing) {
+  // A device that goes quiet before the info block: the longest waits there are.
+  for (const char* fault : {"", "silence@#1136"}) {
+    SCOPED_TRACE(*fault ? fault : "a sound device");
+    JobRun rig(*fault ? with_fault(fault) : DeviceConfig{}, shipped_text());
+    int presses = 0;
+    rig.window.on_turn = [&] {
+      ++presses;
+      const Protocol before = rig.link;
+      const std::size_t log = rig.dump().log.size();
+      const std::size_t marks = rig.port.marks.size();
+      const std::uint32_t tick = rig.clock.tick_ms();
+      const std::size_t events = rig.window.events.size();
+      rig.job.btATUALIZAClick();
+      EXPECT_EQ(rig.link.BUF_COMANDO, before.BUF_COMANDO);
+      EXPECT_EQ(rig.link.BUF_RESPOSTA, before.BUF_RESPOSTA);
+      EXPECT_EQ(rig.link.ERRO_COM, before.ERRO_COM);
+      EXPECT_EQ(rig.link.TAM_RESPOSTA, before.TAM_RESPOSTA);
+      EXPECT_EQ(rig.link.BYTE_SINC, before.BYTE_SINC);
+      EXPECT_EQ(rig.dump().log.size(), log);
+      EXPECT_EQ(rig.port.marks.size(), marks);
+      EXPECT_EQ(rig.clock.tick_ms(), tick);
+      EXPECT_EQ(rig.window.events.size(), events);
+    };
+    rig.press();
+    EXPECT_GT(presses, 1000) << "turns in the waits";
+    EXPECT_EQ(rig.window.turns, presses);
+    EXPECT_EQ(rig.port.opens, 1);
+    if (*fault) {
+      expect_failure_report(rig, 1 + 56 + 1 + 509);
+    } else {
+      EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgDone}));
+      EXPECT_EQ(commands(rig.dump()).size(), 2u + 2 * 56 + 1 + 2 * 509 + 3);
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
 }
 
 TEST(UpdateJob, PressDuringAJobOrWithoutAPackageStartsNothing) {

@@ -298,6 +298,28 @@ class WineSession:
                    lambda: "foreground" in other.log().splitlines())
         return other
 
+    def ask(self, title, ms):
+        """Another program that keeps asking the shown window titled title whether it answers,
+        as Windows does to tell a hung window: a message every 50 ms for ms milliseconds
+        (wintext --ask). Returns it, running; asked() reads what it found."""
+        return self.start(self.wintext, "--ask", title, str(ms), log="asker")
+
+    def asked(self, asker, timeout=60):
+        """(asks, longest wait in ms) of an ask() once it has ended; each wait over 250 ms is
+        told."""
+        if asker.wait(timeout) != 0:
+            self.fail("the asker found the window and ended")
+        asks = longest = None
+        for line in asker.log().splitlines():
+            if line.startswith("asked "):
+                words = line.split()
+                asks, longest = int(words[1]), int(words[5])
+            elif line.startswith("late "):
+                self.say(f"answered late: {line[5:]}")
+        if longest is None:
+            self.fail("the asker's count of its asks")
+        return asks, longest
+
     def come_back(self, title):
         """What a click on a program's taskbar button does: brings the shown window titled
         title to the foreground (wintext --activate). Returns, once the foreground has
