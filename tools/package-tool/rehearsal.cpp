@@ -30,7 +30,7 @@ class ConfirmingWindow final : public JobWindow {
   void step_progress(int) override {}
   int progress_max() const override { return max_; }
   void process_messages() override {}
-  void message_box(std::string_view text) override { box = text; }
+  void message_box(std::string_view text, Box) override { box = text; }
   void set_cursor(Cursor) override {}
   void request_end() override {}
   void hold_pc(bool) override {}
