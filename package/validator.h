@@ -13,9 +13,6 @@ namespace patu {
 // Only this many UTF-16 units of a line fit the 1,024-unit read buffer with its terminator.
 inline constexpr std::size_t kMaxLineUnits = 1023;
 
-// The text's length in UTF-16 code units, or nothing when it is not well-formed UTF-8.
-std::optional<std::size_t> utf16_units(std::string_view text);
-
 struct PackageBreach {
   std::uint32_t line;  // package line number (from 0) where the rule is broken
   std::string rule;    // which rule, in words a maintainer understands

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "package/lines.h"
+#include "package/unicode.h"
 #include "tests/package/sample_package.h"
 
 namespace patu {
@@ -107,21 +108,7 @@ std::map<std::uint32_t, std::pair<std::uint16_t, std::string>> read_string_table
       if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size()) {
         c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
       }
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
+      append_utf8(out, c);
     }
     return out;
   };

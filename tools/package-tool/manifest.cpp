@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "package/layout.h"
+#include "package/unicode.h"
 #include "package/validator.h"
 #include "tools/package-tool/hex_text.h"
 #include "tools/package-tool/refusal.h"
