@@ -1,7 +1,8 @@
 """./run bench: the full update of the shipped package against the device emulator paced at
-9600 baud, (a) by the shipped pATU.exe (i686) under Wine on a private Xvfb, driven as a person
-would, and (b) by the native core (POSIX serial backend, real pauses). Each run is set against
-the line's limit worked out from the emulator's own log of that run (bench/line_limit.cpp).
+9600 baud, (a) by the shipped pATU.exe (i686; the x86-64 one, saying so, where this machine runs
+no 32-bit code) under Wine on a private Xvfb, driven as a person would, and (b) by the native
+core (POSIX serial backend, real pauses). Each run is set against the line's limit worked out
+from the emulator's own log of that run (bench/line_limit.cpp).
 Then (c): the native protocol waiting out its 5 s for a reply on a dead line.
 Writes build/bench/report.md and prints it. Measures; fails only when a run goes wrong.
 """
@@ -18,6 +19,7 @@ sys.path.insert(0, os.path.join(REPO, "tools"))
 
 from winsession import (CLOCK_TICKS, Patu, StepFailed, WineSession, check_image,  # noqa: E402
                         cpu_ticks)
+from winsession.builds import shipped_or_fallback  # noqa: E402
 from winsession.patu import APP, DONE_LINES, IDLE, MAIN, MESSAGE  # noqa: E402
 
 OUT = os.path.join(REPO, "build", "bench")
@@ -168,8 +170,15 @@ def report(m, exe, load):
 
 
 def main():
-    # The shipped program, the i686 build; PATU_BENCH_BUILD names another Windows build tree.
-    tree = os.environ.get("PATU_BENCH_BUILD") or os.path.join(REPO, "build", "win32")
+    # The shipped program, the i686 build, where this machine runs it; PATU_BENCH_BUILD names
+    # another Windows build tree.
+    tree = os.environ.get("PATU_BENCH_BUILD")
+    if not tree:
+        tree, why = shipped_or_fallback(os.path.join(REPO, "build", "win32"),
+                                        os.path.join(REPO, "build", "win64"))
+        if why:
+            print(f"bench: measuring the x86-64 pATU.exe ({tree}), not the i686 one that ships: "
+                  f"{why}", flush=True)
     exe = os.path.join(tree, "pATU.exe")
     wintext = os.path.join(tree, "tests", "e2e", "wintext.exe")
     print(f"== build the native side, optimised ({RELEASE})", flush=True)

@@ -15,13 +15,13 @@ build trees.
 import glob
 import os
 import shutil
-import subprocess
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tools"))
 
 from winsession import Display, Patu, StepFailed, WineSession, check_image  # noqa: E402
+from winsession.builds import shipped_or_fallback  # noqa: E402
 from winsession.patu import APP, DONE_LINES, MAIN, MESSAGE, RUNNING  # noqa: E402
 
 
@@ -64,14 +64,12 @@ def windows_tree():
     machine runs 32-bit code under Wine; else the x86-64 one, saying why."""
     win32 = os.environ.get("PATU_WIN32_BUILD") or os.path.join(REPO, "build", "win32")
     win64 = os.environ.get("PATU_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
-    guard = subprocess.run([os.path.join(REPO, "cmake", "run-i686"), "true"],
-                           capture_output=True, text=True)
-    if guard.returncode == 0:
+    tree, why = shipped_or_fallback(win32, win64)
+    if why is None:
         print(f"Running the i686 pATU.exe, the one that ships ({win32}).")
-        return win32
-    why = guard.stderr.strip().removeprefix("SKIPPED: ")
-    print(f"Running the x86-64 pATU.exe ({win64}), not the i686 one that ships: {why}.")
-    return win64
+    else:
+        print(f"Running the x86-64 pATU.exe ({win64}), not the i686 one that ships: {why}.")
+    return tree
 
 
 def main():
