@@ -269,7 +269,8 @@ verify() {
   local stamped='^Timestamp (Verified by|is valid at)|Timestamp Server Signature verification: ok'
   if grep -qiE "$stamped" <<<"$log"; then
     local when
-    when=$(grep -iE '^[[:space:]]*Timestamp time:|^Timestamp is valid at' <<<"$log" | head -n1)
+    when=$(grep -iE '^[[:space:]]*Timestamp time:|^Timestamp is valid at|^The signature is timestamped:' \
+      <<<"$log" | head -n1) || true
     echo "verified: the time stamp (${when#"${when%%[![:space:]]*}"})"
   elif [ -n "${PATU_SIGN_TSA:-}" ]; then
     fail "$exe carries no time stamp that verifies, though $PATU_SIGN_TSA was asked for one"
