@@ -47,6 +47,17 @@ int open_descriptors() {
   return n;
 }
 
+// A pseudo-terminal whose master side is raw, as the device's side of a line is.
+void open_raw_pty(int& master, int& slave, std::string& slave_path) {
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios raw{};
+  tcgetattr(master, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(master, TCSANOW, &raw);
+  slave_path = name;
+}
+
 // A window that notes the time of each of its turns.
 class NotingWindow final : public WindowTurns {
  public:
@@ -59,13 +70,7 @@ class PtyPeer : public ::testing::Test {
  protected:
   void SetUp() override {
     int slave = -1;
-    char name[256];
-    ASSERT_EQ(openpty(&master_, &slave, name, nullptr, nullptr), 0);
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    slave_path_ = name;
+    ASSERT_NO_FATAL_FAILURE(open_raw_pty(master_, slave, slave_path_));
     // The master's reads see no hang-up while the port closes and reopens.
     held_slave_ = slave;
     ASSERT_TRUE(port.ABRE_PORTA(1));
@@ -151,12 +156,8 @@ TEST(PosixSerialPort, AnotherProgramsStopBitsAndFlowControlAreReplaced) {
     SCOPED_TRACE(hang_up_on_close ? "HUPCL left on" : "HUPCL left off");
     int master = -1;
     int slave = -1;
-    char name[256];
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
+    std::string path;
+    ASSERT_NO_FATAL_FAILURE(open_raw_pty(master, slave, path));
 
     termios left{};
     ASSERT_EQ(tcgetattr(slave, &left), 0);
@@ -172,7 +173,6 @@ TEST(PosixSerialPort, AnotherProgramsStopBitsAndFlowControlAreReplaced) {
     ASSERT_EQ(held.c_cflag & (CSTOPB | CRTSCTS), CSTOPB | CRTSCTS) << "the terminal kept none";
     ASSERT_EQ(held.c_iflag & (IXON | IXOFF | IXANY), IXON | IXOFF | IXANY);
 
-    const std::string path = name;
     PosixSerialPort port([&](int) { return path; });
     ASSERT_TRUE(port.ABRE_PORTA(1));
     termios line{};
