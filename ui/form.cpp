@@ -1,63 +1,8 @@
 #include "ui/form.h"
 
-#include <windowsx.h>
-
 #include "ui/wide.h"
 
 namespace patu {
-namespace {
-
-constexpr wchar_t kFormClass[] = L"pATU.Form";
-constexpr wchar_t kPanelClass[] = L"pATU.Panel";
-
-void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background,
-                    HICON big_icon, HICON small_icon) {
-  WNDCLASSEXW wc{};
-  if (GetClassInfoExW(instance, name, &wc)) return;
-  wc = WNDCLASSEXW{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = proc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = background;
-  wc.hIcon = big_icon;
-  wc.hIconSm = small_icon;
-  wc.lpszClassName = name;
-  RegisterClassExW(&wc);
-}
-
-}  // namespace
-
-template <typename T>
-LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  // The object is stored with the window at its creation; it keeps the window's handle from
-  // the first message to the last.
-  if (msg == WM_NCCREATE) {
-    SetWindowLongPtrW(
-        hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-  }
-  T* self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCCREATE) self->handle_ = hwnd;
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->handle_ = nullptr;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->handle_message(msg, wp, lp);
-}
-
-void register_form_classes(HINSTANCE instance, HICON big_icon, HICON small_icon) {
-  register_class(instance, kFormClass, route_message<Form>,
-                 reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), big_icon, small_icon);
-  register_class(instance, kPanelClass, route_message<Panel>, nullptr, big_icon, small_icon);
-}
-
-bool is_form(HWND hwnd) {
-  wchar_t name[32];
-  return GetClassNameW(hwnd, name, 32) > 0 && std::wstring_view(name) == kFormClass;
-}
 
 void set_label(HWND label, std::string_view text) {
   const std::wstring wide = widen(text);
@@ -83,8 +28,6 @@ std::string window_text(HWND hwnd) {
       static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return narrow(text);
 }
-
-// --- Form ---
 
 Form::Form(Application& app) : app_(app) {}
 
@@ -211,103 +154,6 @@ LRESULT Form::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
       return app_.end_session_message(handle_, msg, wp);
-    default:
-      break;
-  }
-  return DefWindowProcW(handle_, msg, wp, lp);
-}
-
-// --- Panel ---
-
-Panel::~Panel() {
-  if (handle_) DestroyWindow(handle_);
-  if (brush_) DeleteObject(brush_);
-}
-
-void Panel::create(Form& form, HWND parent, Bounds b, COLORREF color, bool border,
-                   std::string_view caption) {
-  form_ = &form;
-  color_ = color;
-  brush_ = CreateSolidBrush(color);
-  const Application& app = form.app();
-  // Control parent: the Tab key looks for stops among the panel's children too.
-  CreateWindowExW(
-      WS_EX_CONTROLPARENT, kPanelClass, widen(caption).c_str(),
-      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (border ? WS_BORDER : 0),
-      app.scale(b.left), app.scale(b.top), app.scale(b.width), app.scale(b.height), parent, nullptr,
-      app.instance(), this);
-}
-
-void Panel::set_Color(COLORREF color) {
-  if (color == color_) return;
-  color_ = color;
-  DeleteObject(brush_);
-  brush_ = CreateSolidBrush(color);
-  InvalidateRect(handle_, nullptr, TRUE);
-}
-
-LRESULT Panel::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND: {
-      RECT r;
-      GetClientRect(handle_, &r);
-      FillRect(reinterpret_cast<HDC>(wp), &r, brush_);
-      return 1;
-    }
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(handle_, &ps);
-      if (GetWindowTextLengthW(handle_) > 0) {
-        std::wstring caption = widen(window_text(handle_));
-        RECT r;
-        GetClientRect(handle_, &r);
-        HGDIOBJ old = SelectObject(dc, font_);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &r,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-        SelectObject(dc, old);
-      }
-      EndPaint(handle_, &ps);
-      return 0;
-    }
-    case WM_SETFONT:
-      font_ = reinterpret_cast<HFONT>(wp);
-      if (LOWORD(lp)) InvalidateRect(handle_, nullptr, TRUE);
-      return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(font_);
-    case WM_SETCURSOR:
-      if (form_->app().apply_cursor()) return TRUE;
-      if (hand_cursor && LOWORD(lp) == HTCLIENT) {
-        SetCursor(LoadCursorW(nullptr, IDC_HAND));
-        return TRUE;
-      }
-      break;
-    case WM_LBUTTONDOWN:
-      SetCapture(handle_);
-      pressed_ = true;
-      return 0;
-    case WM_LBUTTONUP:
-      if (pressed_) {
-        pressed_ = false;
-        ReleaseCapture();
-        RECT r;
-        GetClientRect(handle_, &r);
-        if (PtInRect(&r, POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}) && OnClick) OnClick(*this);
-      }
-      return 0;
-    case WM_CAPTURECHANGED:
-      pressed_ = false;
-      return 0;
-    case WM_CTLCOLORBTN:
-      SetBkColor(reinterpret_cast<HDC>(wp), color_);
-      return reinterpret_cast<LRESULT>(brush_);
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT:
-      return SendMessageW(GetAncestor(handle_, GA_ROOT), msg, wp, lp);
     default:
       break;
   }

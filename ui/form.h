@@ -1,17 +1,17 @@
 #pragma once
-// What the program's windows are built from: forms (top-level windows on the button-face
-// colour, owned by the application), panels (flat coloured containers, clickable), labels
-// sized to their text, and the colours and fonts they use. Sizes are given in design pixels
-// (96 per inch) and scaled to the screen.
+// What the program's forms are built from: top-level windows on the button-face colour, owned
+// by the application, with labels sized to their text, and the colours and fonts they use.
+// Sizes are given in design pixels (96 per inch) and scaled to the screen.
 
 #include <windows.h>
 
-#include <functional>
 #include <map>
 #include <string_view>
 #include <vector>
 
 #include "ui/application.h"
+#include "ui/panel.h"
+#include "ui/window_classes.h"
 
 namespace patu {
 
@@ -20,20 +20,6 @@ inline constexpr COLORREF kNavy = 0x00800000;
 inline constexpr COLORREF kYellow = 0x0000FFFF;
 inline constexpr COLORREF kWhite = 0x00FFFFFF;
 inline constexpr COLORREF kPaleYellow = 0x00CCFFFF;
-
-// Placement in design pixels, relative to the parent's client area.
-struct Bounds {
-  int left, top, width, height;
-};
-
-// Registers the window classes of forms and panels once per process, with the program's icons.
-void register_form_classes(HINSTANCE instance, HICON big_icon, HICON small_icon);
-// The window procedure of forms (T = Form) and panels (T = Panel): hands each message to the
-// object behind the window.
-template <typename T>
-LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-// Whether `hwnd` is one of the program's forms (they get dialog-style keyboard navigation).
-bool is_form(HWND hwnd);
 
 class Form {
  public:
@@ -96,38 +82,5 @@ class Form {
 void set_label(HWND label, std::string_view text);
 // A window's text in UTF-8.
 std::string window_text(HWND hwnd);
-
-// A flat container in one colour, with an optional single-line border and an optional
-// caption centred in it. A click (button pressed and released over it) calls OnClick.
-// Commands and colour requests of its children go on to its form.
-class Panel {
- public:
-  Panel() = default;
-  ~Panel();
-  Panel(const Panel&) = delete;
-  Panel& operator=(const Panel&) = delete;
-
-  void create(Form& form, HWND parent, Bounds bounds, COLORREF color, bool border,
-              std::string_view caption = {});
-  HWND handle() const { return handle_; }
-  COLORREF Color() const { return color_; }
-  void set_Color(COLORREF color);
-
-  int Tag = 0;
-  std::function<void(Panel& sender)> OnClick;
-  // The mouse pointer over the panel is the hand (unless the screen-wide one is set).
-  bool hand_cursor = false;
-
- private:
-  friend LRESULT CALLBACK route_message<Panel>(HWND, UINT, WPARAM, LPARAM);
-  LRESULT handle_message(UINT msg, WPARAM wp, LPARAM lp);
-
-  Form* form_ = nullptr;
-  HWND handle_ = nullptr;
-  COLORREF color_ = 0;
-  HBRUSH brush_ = nullptr;
-  HFONT font_ = nullptr;
-  bool pressed_ = false;
-};
 
 }  // namespace patu
