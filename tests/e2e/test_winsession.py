@@ -8,7 +8,7 @@ import time
 import pytest
 
 from winsession import Dump, HarnessError, Snapshot, StepFailed, WineSession
-from winsession.session import find_windows_process
+from winsession.program import find_windows_process
 
 EMULATOR = os.environ.get("PATU_EMULATOR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "native", "tools", "emulator", "patu-emulator")

@@ -10,7 +10,8 @@
                                                                  DONE_LINES, snap))
         dump = device.stop()               # what the device holds and saw, as data
 
-Modules: session (WineSession, Program: the prefix, its programs, end of session, steps and
+Modules: session (WineSession: the prefix, its ports, programs and end of session), program
+(Program: a program started there and its process), steps (the waits and checks of a run and
 the story of a failure), device (Device, Dump, Exchange), windows (Snapshot, Window,
 Control: what wintext.exe reads), x11 (Display: windows by title, keys, clicks, pixels,
 screenshots), patu (Patu and the texts pATU shows). Every wait polls an observable condition
@@ -20,7 +21,8 @@ under a time-out.
 from .device import Device, Dump, Exchange, check_image
 from .errors import HarnessError, StepFailed
 from .patu import Patu
-from .session import CLOCK_TICKS, Program, WineSession, cpu_ticks
+from .program import CLOCK_TICKS, Program, cpu_ticks
+from .session import WineSession
 from .windows import Control, Snapshot, Window
 from .x11 import Display
 

@@ -5,125 +5,25 @@ import os
 import shutil
 import signal
 import subprocess
-import sys
 import threading
 import time
 
 from .device import Device
 from .errors import HarnessError, StepFailed
+from .program import Program
+from .steps import Steps
 from .windows import Snapshot
 from .x11 import Display
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(REPO, "cmake", "wine-run")
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
-
-class Program:
-    """A Windows program started in a session: pid is the process that wine-run started,
-    which ends with the program and with its exit status. wine-run has the loader of the
-    program's own kind run it in that process; plain `wine` where it is the 32-bit loader
-    (wine32 installed beside wine64) would run an x86-64 program in a process of its own,
-    started and awaited by start.exe. Its CPU time and memory are read from windows_pid(),
-    the program's own process either way."""
-
-    def __init__(self, argv, env, log_path, prefix, claimed):
-        self.argv = argv
-        self.log_path = log_path
-        self.status = None
-        self._prefix = prefix
-        self._claimed = claimed  # the pids of the session's programs, shared
-        self._windows_pid = None
-        with open(log_path, "wb") as log:
-            self.process = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT,
-                                            stdin=subprocess.DEVNULL)
-        self.pid = self.process.pid
-
-    def windows_pid(self, timeout=30):
-        """The Unix pid of the Windows program's own process: the one of this prefix whose
-        command line is the program's Windows path, and no other Program's."""
-        deadline = time.monotonic() + timeout
-        while self._windows_pid is None:
-            pid = find_windows_process(self._prefix, self.argv[2], self._claimed, self.pid)
-            if pid is not None:
-                self._windows_pid = pid
-                self._claimed.add(pid)
-            elif time.monotonic() > deadline or not self.running():
-                raise HarnessError(f"no process of {self.argv[2]} in {self._prefix}")
-            else:
-                time.sleep(0.05)
-        return self._windows_pid
-
-    def running(self):
-        return self.process.poll() is None
-
-    def wait(self, timeout):
-        """Its exit status once it has ended, or None if it still runs after timeout s."""
-        try:
-            self.status = self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            return None
-        return self.status
-
-    def cpu_ticks(self):
-        """User + system CPU time so far, in clock ticks (CLOCK_TICKS a second)."""
-        return cpu_ticks(self.windows_pid())
-
-    def vmhwm_kb(self):
-        """Its peak resident memory so far."""
-        pid = self.windows_pid()
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-        raise HarnessError(f"no VmHWM for process {pid}")
-
-    def log(self):
-        with open(self.log_path, encoding="utf-8", errors="replace") as f:
-            return f.read()
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
 
 
 def _exit_on_sigterm(number, frame):
     raise SystemExit(128 + number)
 
 
-def find_windows_process(prefix, program, claimed=(), preferred=None):
-    """The pid of a process of the Wine prefix whose command line is program's Windows path
-    (Z: and the absolute path; a process that Wine started) or its path as given (one that a
-    loader was started on), not in claimed; preferred first. None if there is none."""
-    wanted_env = b"WINEPREFIX=" + os.fsencode(prefix)
-    wanted_name = ("Z:" + os.path.abspath(program).replace("/", "\\")).lower()
-    pids = sorted((int(e) for e in os.listdir("/proc") if e.isdigit()),
-                  key=lambda pid: pid != preferred)
-    for pid in pids:
-        if pid in claimed:
-            continue
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                name = f.read().split(b"\0", 1)[0].decode("utf-8", "replace")
-            if name.lower() != wanted_name and name != program:
-                continue
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                if wanted_env in f.read().split(b"\0"):
-                    return pid
-        except OSError:
-            continue
-    return None
-
-
-def cpu_ticks(pid):
-    """User + system CPU time of a process so far, in clock ticks."""
-    with open(f"/proc/{pid}/stat") as f:
-        after_name = f.read().rsplit(")", 1)[1].split()
-    return int(after_name[11]) + int(after_name[12])
-
-
-class WineSession:
+class WineSession(Steps):
     """Windows programs under Wine in a prefix of their own, against emulated devices.
 
     wine_dir is as for cmake/wine-run: the prefix (wine_dir/prefix, made on first use) and the
@@ -442,83 +342,3 @@ class WineSession:
             self.display.screenshot(os.path.join(self.artifacts, name + ".png"), xid)
         except Exception as e:  # a screenshot is evidence, never a step of the run
             self.say(f"(no screenshot {name}: {e})", err=True)
-
-    # --- steps ------------------------------------------------------------------------------
-
-    def say(self, text, err=False):
-        print(text, file=sys.stderr if err else sys.stdout, flush=True)
-
-    def wait(self, what, timeout, condition, every=0.2):
-        """Snapshots until condition(snapshot) is true, and returns that snapshot; fails the
-        session after timeout s."""
-        deadline = time.monotonic() + timeout
-        while True:
-            snap = self.snapshot()
-            if condition(snap):
-                self.say(f"seen: {what}")
-                return snap
-            if time.monotonic() > deadline:
-                self.fail(f"timed out waiting for: {what}")
-            time.sleep(every)
-
-    def until(self, what, timeout, condition, every=0.1):
-        """Polls condition() until it is true, and returns what it returned; fails the session
-        after timeout s. For what needs no snapshot: X windows, logs, processes."""
-        deadline = time.monotonic() + timeout
-        while not (result := condition()):
-            if time.monotonic() > deadline:
-                self.fail(what)
-            time.sleep(every)
-        return result
-
-    def check(self, what, ok):
-        """ok (a value, or a function of none) must be true, or the session fails."""
-        if not (ok() if callable(ok) else ok):
-            self.fail(what)
-        self.say(f"ok: {what}")
-
-    def expect(self, what, ok):
-        """As check, but the run goes on: the failure is told now and fails the session at its
-        end. For checks whose failure leaves the rest of a run worth judging."""
-        if ok() if callable(ok) else ok:
-            self.say(f"ok: {what}")
-        else:
-            self.say(f"FAIL: {what}", err=True)
-            self.failures.append(what)
-
-    def fail(self, what):
-        """Ends the run: raises StepFailed with the story of the session."""
-        raise StepFailed(self.story(f"expected: {what}"))
-
-    def story(self, why):
-        """What went wrong, what the windows show now (and a screenshot), the last commands of
-        every device, the logs' ends, and where the artifacts are. Told once: it stops the
-        devices to read their dumps."""
-        if self._told:
-            return f"FAIL: {why} (the session's story is told above)"
-        self._told = True
-        out = [f"FAIL: {why}"]
-        if self.display and self.wintext and any(p.running() for p in self.programs):
-            try:
-                snap = self.snapshot("failure")
-                out += ["--- what the windows show (long texts cut):", snap.summary() or "(none)"]
-            except Exception as e:
-                out.append(f"--- the windows could not be read: {e}")
-            self.shot("failure")
-        elif self.last is not None:
-            out += [f"--- what the windows showed last ({self.last.path}):", self.last.summary()]
-        for device in self.devices.values():
-            try:
-                dump = device.dump or device.stop()
-                last = [str(e) for e in dump.exchanges[-8:]]
-                out.append(f"--- device {device.name} (COM {device.com}), its last commands:")
-                out += last or ["(none)"]
-            except Exception as e:
-                out.append(f"--- device {device.name}: {e}")
-        for log in sorted(os.listdir(self.artifacts)):
-            path = os.path.join(self.artifacts, log)
-            if log.endswith(".log") and os.path.getsize(path) > 0:
-                with open(path, encoding="utf-8", errors="replace") as f:
-                    out += [f"--- {log}:"] + f.read().splitlines()[-20:]
-        out.append(f"(artifacts: {self.artifacts})")
-        return "\n".join(out)
