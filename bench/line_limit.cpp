@@ -17,7 +17,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "tools/emulator/dump.h"
+#include "tools/emulator/dump_read.h"
 #include "tools/emulator/line_time.h"
 
 int main(int argc, char** argv) {

@@ -70,22 +70,37 @@ def test_snapshot_summary_cuts_long_texts():
 
 
 DUMP = """\
-patu-emulator-dump 1
-module-area AA00
-byte-time-us 1042
-initial-info 0a1bff03
-block 8000 0A1BFF03
-block aa00 FFFF
-page 0003 00ff
-erase n=3 addr=AA00
-finalized 0
-hung-up 1
-violation n=4 kind=bad-frame letter=0x51 arg=-
-probe t=0 answer=54 t_answer=1
-ignored t=5 byte=86
-cmd n=1 sync=86 noise=- letter=D arg=8000 frame=4 rx=4 reply=130 sent=130 status=AA fault=- t_sync=7 t_frame=9 t_reply=90
-cmd n=2 sync=86 noise=- letter=F arg=0003:80 frame=133 rx=133 reply=2 sent=0 status=- fault=hangup t_sync=95 t_frame=99 t_reply=-
-end
+{
+  "format": "patu-emulator-record",
+  "version": 1,
+  "module_area": "AA00",
+  "byte_time_us": 1042,
+  "initial_info": "0a1bff03",
+  "blocks": {
+    "8000": "0A1BFF03",
+    "aa00": "FFFF"
+  },
+  "pages": {
+    "0003": "00ff"
+  },
+  "erases": [
+    {"n":3,"address":"AA00"}
+  ],
+  "finalized": false,
+  "hung_up": true,
+  "violations": [
+    {"n":4,"kind":"bad-frame","letter":"0x51"}
+  ],
+  "log": [
+    {"kind":"probe","t":0,"answer":"54","t_answer":1},
+    {"kind":"ignored","t":5,"byte":"86"},
+    {"kind":"cmd","n":1,"sync":"86","noise":"","letter":"D","address":"8000","frame":4,"rx":4,\
+"reply":130,"sent":130,"status":"AA","fault":[],"t_sync":7,"t_frame":9,"t_reply":90},
+    {"kind":"cmd","n":2,"sync":"86","noise":"","letter":"F","page":"0003","offset":128,\
+"frame":133,"rx":133,"reply":2,"sent":0,"status":null,"fault":["hangup"],"t_sync":95,\
+"t_frame":99,"t_reply":null}
+  ]
+}
 """
 
 
@@ -108,12 +123,14 @@ def test_dump_parsed():
     assert dump.commands()[0].untimed("n", "frame", "rx", "reply", "sent", "noise") \
         == "cmd sync=86 letter=D arg=8000 status=AA fault=-"
     assert str(dump.exchanges[1]) == "ignored t=5 byte=86"
+    assert str(dump.exchanges[-1]).endswith("status=- fault=hangup t_sync=95 t_frame=99 t_reply=-")
     # The info block as it was, but the device written: not untouched.
     assert dump.info_unchanged()
     assert not dump.untouched()
-    assert not Dump.parse(DUMP.replace("end\n", "")).complete
-    assert not Dump.parse(DUMP.replace("finalized 0", "finalized 1")).info_unchanged()
-    assert not Dump.parse(DUMP.replace("block 8000 0A1BFF03", "block 8000 0A1BFF04")) \
+    assert not Dump.parse(DUMP[:len(DUMP) // 2]).complete
+    assert not Dump.parse(DUMP.replace('"version": 1', '"version": 2')).complete
+    assert not Dump.parse(DUMP.replace('"finalized": false', '"finalized": true')).info_unchanged()
+    assert not Dump.parse(DUMP.replace('"8000": "0A1BFF03"', '"8000": "0A1BFF04"')) \
         .info_unchanged()
 
 

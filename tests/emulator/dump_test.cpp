@@ -1,5 +1,5 @@
-// The dump: what a run leaves reads back exactly, its lines are what scripts grep for, and
-// damaged dumps are refused.
+// The dump: what a run leaves reads back exactly, one record a line as documented, and
+// damaged records are refused.
 
 #include "tools/emulator/dump.h"
 
@@ -9,6 +9,7 @@
 
 #include "tests/emulator/device_bytes.h"
 #include "tools/emulator/device.h"
+#include "tools/emulator/dump_read.h"
 
 namespace patu::emu {
 namespace {
@@ -53,7 +54,7 @@ Dump eventful_run() {
   return device.state();
 }
 
-TEST(DumpText, AnEventfulRunReadsBackExactly) {
+TEST(DumpRecord, AnEventfulRunReadsBackExactly) {
   const Dump dump = eventful_run();
   ASSERT_TRUE(dump.hung_up);
   ASSERT_FALSE(dump.violations.empty());
@@ -66,36 +67,38 @@ TEST(DumpText, AnEventfulRunReadsBackExactly) {
   EXPECT_EQ(write_dump(*parsed), text);
 }
 
-TEST(DumpText, LinesReadAsDocumentedForScripts) {
+TEST(DumpRecord, OneRecordALineAsDocumented) {
   Device device;
   Host host(device);
   host.send({0xAB});
   host.command(frame_e(0x8A80));
   host.command(frame_f(0x01FC, 128, pattern(1)));
   const std::string text = write_dump(device.state());
-  EXPECT_EQ(
-      text.rfind("patu-emulator-dump 1\nmodule-area AA00\nbyte-time-us 0\ninitial-info 0A1BFF0304",
-                 0),
-      0u)
+  EXPECT_EQ(text.rfind("{\n  \"format\": \"patu-emulator-record\",\n  \"version\": 1,\n"
+                       "  \"module_area\": \"AA00\",\n  \"byte_time_us\": 0,\n"
+                       "  \"initial_info\": \"0A1BFF0304",
+                       0),
+            0u)
       << text;
   for (const char* line : {
-           "\nprobe t=0 answer=54 t_answer=0\n",
-           "\ncmd n=1 sync=86 noise=- letter=E arg=8A80 frame=4 rx=4 reply=2 sent=2 status=AA "
-           "fault=- t_sync=0 t_frame=0 t_reply=0\n",
-           "\ncmd n=2 sync=86 noise=- letter=F arg=01FC:80 frame=133 rx=133 reply=2 sent=2 "
-           "status=AA fault=- t_sync=0 t_frame=0 t_reply=0\n",
-           "\nerase n=1 addr=8A80\n",
-           "\nblock 8A80 FFFF",
-           "\npage 01FC FFFF",
-           "\nviolation n=2 kind=page-before-area-erase letter=F arg=01FC:80\n",
-           "\nfinalized 0\nhung-up 0\n",
+           "\n    {\"kind\":\"probe\",\"t\":0,\"answer\":\"54\",\"t_answer\":0},\n",
+           "\n    {\"kind\":\"cmd\",\"n\":1,\"sync\":\"86\",\"noise\":\"\",\"letter\":\"E\","
+           "\"address\":\"8A80\",\"frame\":4,\"rx\":4,\"reply\":2,\"sent\":2,\"status\":\"AA\","
+           "\"fault\":[],\"t_sync\":0,\"t_frame\":0,\"t_reply\":0},\n",
+           "\"letter\":\"F\",\"page\":\"01FC\",\"offset\":128,\"frame\":133,",
+           "\n    {\"n\":1,\"address\":\"8A80\"}\n",
+           "\n    \"8A80\": \"FFFF",
+           "\n  \"pages\": {\n    \"01FC\": \"FFFF",
+           "\n    {\"n\":2,\"kind\":\"page-before-area-erase\",\"letter\":\"F\",\"page\":\"01FC\","
+           "\"offset\":128}\n",
+           "\n  \"finalized\": false,\n  \"hung_up\": false,\n",
        }) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
-  EXPECT_EQ(text.substr(text.size() - 4), "end\n");
+  EXPECT_TRUE(text.ends_with("\n  ]\n}\n")) << text;
 }
 
-TEST(DumpText, DamagedDumpsAreRefusedNamingTheLine) {
+TEST(DumpRecord, DamagedRecordsAreRefusedSayingWhere) {
   const std::string good = write_dump(eventful_run());
   ASSERT_TRUE(parse_dump(good).has_value());
   auto replaced = [&good](const std::string& from, const std::string& to) {
@@ -104,33 +107,30 @@ TEST(DumpText, DamagedDumpsAreRefusedNamingTheLine) {
     EXPECT_NE(at, std::string::npos) << from;
     return text.replace(at, from.size(), to);
   };
-  const std::string cases[] = {
-      good.substr(0, good.size() - 4),  // cut before "end"
-      good.substr(0, good.size() / 2),  // cut mid-line
-      good + "cmd n=99\n",              // after "end"
-      "x" + good,                       // not a dump
-      replaced("module-area B000", "module-area B0000"),
-      replaced("initial-info 0A1BFF", "initial-info 0A1BF"),
-      replaced("finalized 0", "finalized 2"),
-      replaced("hung-up 1", "hung-up yes"),
-      replaced("cmd n=1 ", "cmd n=one "),
-      replaced(" letter=W arg=8900", " letter=W arg=89"),
-      replaced(" letter=F arg=0003:80", " letter=F arg=0003"),
-      replaced(" rx=4 ", " rx=-4 "),
-      replaced(" status=AA", " status=AAA"),
-      replaced(" t_sync=", " t_syn="),
-      replaced("kind=write-without-erase", "kind=whatever"),
-      replaced("probe t=", "probe t=x"),
-      replaced("\nerase ", "\nerased "),
+  const std::pair<std::string, std::string> cases[] = {
+      {good.substr(0, good.size() / 2), "parse"},  // cut short
+      {replaced("\"version\": 1", "\"version\": 2"), "version 1"},
+      {replaced("\"module_area\": \"B000\"", "\"module_area\": \"B0000\""), "4 hex digits"},
+      {replaced("\"initial_info\": \"0A1BFF", "\"initial_info\": \"0A1BF"), "hex bytes"},
+      {replaced("\"finalized\": false", "\"finalized\": 0"), "true or false"},
+      {replaced("\"n\":1,", "\"n\":\"1\","), "]: not a count: \"1\""},
+      {replaced("\"letter\":\"W\",\"address\":\"8900\"", "\"letter\":\"W\",\"address\":\"89\""),
+       "4 hex digits"},
+      {replaced("\"page\":\"0003\",\"offset\":128,\"frame\"", "\"page\":\"0003\",\"frame\""),
+       "no \"offset\""},
+      {replaced("\"rx\":4,", "\"rx\":-4,"), "not a count"},
+      {replaced("\"t_sync\":", "\"t_syn\":"), "no \"t_sync\""},
+      {replaced("write-without-erase", "whatever"), "violations[0]"},
+      {replaced("\"kind\":\"probe\"", "\"kind\":\"probed\""), "log[0]"},
   };
-  for (const std::string& text : cases) {
+  for (const auto& [text, why] : cases) {
     std::string error;
     EXPECT_FALSE(parse_dump(text, &error).has_value()) << text;
-    EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
 }
 
-TEST(DumpText, HexHelpersKeepEveryByteAndRefuseOddText) {
+TEST(DumpRecord, HexHelpersKeepEveryByteAndRefuseOddText) {
   Bytes all(256);
   for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i);
   EXPECT_EQ(from_hex(to_hex(all)), all);

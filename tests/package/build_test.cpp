@@ -1,6 +1,7 @@
 // `build`: the package made from a manifest and its images, and every refusal with its words.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -53,6 +54,45 @@ TEST_F(BuildTest, IntelHexSRecordAndRawBinaryOfTheSameBytesGiveTheSamePackage) {
   EXPECT_EQ(state.LISTA_MODULOS, (std::vector<std::string>{"GM", "VW"}));
   EXPECT_EQ(raw.lines[4], "Fiat - v5.01");
   EXPECT_EQ(raw.lines[6], "Firmware Vers\xC3\xA3o v5.21");
+}
+
+// One S-record line: type, address of `address_bytes` bytes, data, checksum.
+std::string s_record(int type, std::uint32_t address, int address_bytes, const Bytes& data) {
+  Bytes fields{static_cast<std::uint8_t>(address_bytes + data.size() + 1)};
+  for (int i = address_bytes - 1; i >= 0; --i) fields.push_back(address >> (8 * i) & 0xFF);
+  fields.insert(fields.end(), data.begin(), data.end());
+  unsigned sum = 0;
+  for (std::uint8_t b : fields) sum += b;
+  fields.push_back(static_cast<std::uint8_t>(~sum));
+  return "S" + std::to_string(type) + hex_of(fields);
+}
+
+TEST_F(BuildTest, SRecordFilesAsToolchainsWriteThemGiveTheSamePackage) {
+  const Build raw = build(TestManifest{});
+  TestManifest loaded;
+  loaded.section2 = "address = 0x8A80\nimage = \"s2.srec\"\n";
+  const std::string header = s_record(0, 0, 2, {'p', 'A'});
+  const Bytes first(s2.begin(), s2.begin() + 64), second(s2.begin() + 64, s2.end());
+  auto lines = [&](int data, int end, int address_bytes, const std::string& eol) {
+    return s_record(data, 0x8A80, address_bytes, first) + eol +
+           s_record(data, 0x8AC0, address_bytes, second) + eol +
+           s_record(end, 0, address_bytes, {}) + eol;
+  };
+  auto lower = [](std::string text) {
+    for (char& c : text) c = c == 'S' ? c : static_cast<char>(std::tolower(c));
+    return text;
+  };
+  const std::pair<const char*, std::string> files[] = {
+      {"S1/S9 without S0", lines(1, 9, 2, "\n")},
+      {"S0, S3/S7", header + "\n" + lines(3, 7, 4, "\n")},
+      {"CRLF", header + "\r\n" + lines(1, 9, 2, "\r\n")},
+      {"lower-case hex", lower(header + "\n" + lines(3, 7, 4, "\n"))},
+  };
+  for (const auto& [what, file] : files) {
+    text("s2.srec", file);
+    EXPECT_EQ(refusal(loaded), "") << what;
+    EXPECT_EQ(build(loaded).lines, raw.lines) << what;
+  }
 }
 
 TEST_F(BuildTest, HolesAndTheRestOfALastBlockOrPageHoldFF) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/emulator/dump.h"
+#include "tools/emulator/dump_read.h"
 
 namespace patu::testing {
 

@@ -9,15 +9,9 @@ constexpr std::uint8_t kProbe = 0xAB;
 constexpr std::uint8_t kSync = 0x86;
 constexpr std::uint8_t kSyncOtherVersion = 0x85;
 constexpr std::uint8_t kNak = 0x55;
-constexpr int kReadReplyLength = 130;
 constexpr int kShortReadReplyLength = 66;
 
 std::int64_t ms(Micros t) { return static_cast<std::int64_t>(t / 1000); }
-
-// Programs 128 data bytes from the wire into `cells` the way flash does: bits only clear.
-void program(const std::uint8_t* wire, std::uint8_t* cells) {
-  for (std::size_t i = 0; i < 128; ++i) cells[i] &= CODIFICA_BYTE(wire[i]);
-}
 
 }  // namespace
 
@@ -28,7 +22,7 @@ Block default_info(const std::array<std::uint8_t, 3>& serial) {
   return info;
 }
 
-Device::Device(DeviceConfig config) : config_(std::move(config)) {
+Device::Device(DeviceConfig config) : config_(std::move(config)), flash_(config_.module_area) {
   // 8N1: ten bits a byte, rounded up so that the line is never faster than the real one.
   if (config_.baud != 0) byte_us_ = (10'000'000 + config_.baud - 1) / config_.baud;
   state_.initial_info = config_.info;
@@ -38,22 +32,6 @@ Device::Device(DeviceConfig config) : config_(std::move(config)) {
   if (config_.chaos) chaos_.emplace(*config_.chaos);
   // Already in the line: no wire time left to pass, and none taken from what follows.
   for (std::uint8_t b : config_.waiting) out_.push_back({b, 0});
-}
-
-Block Device::block(std::uint16_t address) const {
-  const auto it = state_.blocks.find(address);
-  if (it != state_.blocks.end()) return it->second;
-  Block blank;
-  blank.fill(0xFF);
-  return blank;
-}
-
-Page Device::page(std::uint16_t number) const {
-  const auto it = state_.pages.find(number);
-  if (it != state_.pages.end()) return it->second;
-  Page blank;
-  blank.fill(0xFF);
-  return blank;
 }
 
 void Device::receive(std::uint8_t byte, Micros at) {
@@ -238,56 +216,6 @@ void Device::go_dead(Micros at, bool line_dropped) {
   out_.erase(
       std::remove_if(out_.begin(), out_.end(), [at](const Emission& o) { return o.at > at; }),
       out_.end());
-}
-
-std::vector<std::uint8_t> Device::execute(int letter, std::uint32_t argument, bool act) {
-  const auto address = static_cast<std::uint16_t>(argument);
-  switch (letter) {
-    case 'D': {
-      std::vector<std::uint8_t> reply{kReadReplyLength, kAck};
-      for (std::uint8_t b : block(address)) reply.push_back(CODIFICA_BYTE(b));
-      return reply;
-    }
-    case 'E':
-      if (!act) break;
-      state_.blocks[address].fill(0xFF);
-      erased_blocks_.insert(address);
-      state_.erases.push_back({current().number, address});
-      if (address == config_.module_area) {
-        state_.pages.clear();
-        written_halves_.clear();
-        module_area_erased_ = true;
-      }
-      break;
-    case 'W': {
-      if (!act) break;
-      if (erased_blocks_.erase(address) == 0) {
-        violation(Violation::Kind::write_without_erase, letter, argument);
-      }
-      Block& stored = state_.blocks.try_emplace(address, block(address)).first->second;
-      program(&frame_[5], stored.data());
-      break;
-    }
-    case 'F': {
-      if (!act) break;
-      const auto number = static_cast<std::uint16_t>(argument >> 8);
-      const std::uint32_t half = number * 2u + ((argument & 0xFF) != 0 ? 1u : 0u);
-      if (!module_area_erased_)
-        violation(Violation::Kind::page_before_area_erase, letter, argument);
-      if (!written_halves_.insert(half).second) {
-        violation(Violation::Kind::half_written_twice, letter, argument);
-      }
-      Page& stored = state_.pages.try_emplace(number, page(number)).first->second;
-      program(&frame_[5], stored.data() + (argument & 0xFF));
-      break;
-    }
-    case 'G':
-      if (act) state_.finalized = true;
-      break;
-    default:
-      break;
-  }
-  return {2, kAck};
 }
 
 const Fault* Device::matching_fault(bool handshake, int letter, std::uint32_t argument) const {

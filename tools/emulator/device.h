@@ -8,25 +8,19 @@
 // device of another version) with the complement; then it takes a frame (length byte first,
 // counting itself) and replies: length byte counting itself, status (0xAA acknowledges),
 // data. Other bytes while idle are ignored. A frame that falls silent for more than a second
-// is abandoned.
-//
-// Memory: 128-byte blocks named by their 16-bit address ('E' erases, 'W' writes, 'D' reads;
-// never written reads 0xFF), 256-byte module pages ('F' writes one half), the info block at
-// 0x8000. 'E' at the module area address also erases every page. Writes program like flash:
-// they can only clear bits, so a write without its erase shows in the data as well as in
-// the violations.
+// is abandoned. Its memory (flash.h) holds the info block at 0x8000.
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "link/protocol.h"
 #include "tools/emulator/chaos.h"
 #include "tools/emulator/dump.h"
 #include "tools/emulator/fault.h"
+#include "tools/emulator/flash.h"
 
 namespace patu::emu {
 
@@ -81,8 +75,8 @@ class Device {
   bool dead() const { return phase_ == Phase::gone; }
   // Memory, violations and command log, as the dump shows them.
   const Dump& state() const { return state_; }
-  Block block(std::uint16_t address) const;
-  Page page(std::uint16_t number) const;
+  Block block(std::uint16_t address) const { return stored_block(state_, address); }
+  Page page(std::uint16_t number) const { return stored_page(state_, number); }
 
  private:
   enum class Phase : std::uint8_t { idle, frame, gone };
@@ -94,7 +88,9 @@ class Device {
   // The device answers nothing from `at` on; `line_dropped`: it left the line as well.
   void go_dead(Micros at, bool line_dropped);
   // The reply to the frame in frame_, for a valid frame: effects on memory included.
-  std::vector<std::uint8_t> execute(int letter, std::uint32_t argument, bool act);
+  std::vector<std::uint8_t> execute(int letter, std::uint32_t argument, bool act) {
+    return flash_.execute(state_, current().number, letter, argument, &frame_[5], act);
+  }
   const Fault* matching_fault(bool handshake, int letter, std::uint32_t argument) const;
   Micros emit(std::uint8_t byte, Micros ready);
   void violation(Violation::Kind kind, int letter, std::uint32_t argument);
@@ -112,9 +108,7 @@ class Device {
   Micros tx_free_ = 0;        // the line to the host is busy until then
   std::uint32_t commands_ = 0;
   std::array<std::uint32_t, 256> letter_counts_{};
-  std::set<std::uint16_t> erased_blocks_;  // erased and not written since
-  bool module_area_erased_ = false;
-  std::set<std::uint32_t> written_halves_;  // page * 2 + half, since the module area's erase
+  Flash flash_;
   std::deque<Emission> out_;
   std::optional<ChaosSource> chaos_;
 };

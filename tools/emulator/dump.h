@@ -1,7 +1,7 @@
 #pragma once
 // What the emulated device holds and what it was told: its memory, its protocol violations
-// and the command log. Written as a line-oriented text (tools/emulator/README.md describes it)
-// that parse_dump reads back exactly.
+// and the command log. Written as one JSON document (tools/emulator/README.md describes it)
+// that parse_dump (dump_read.h) reads back exactly.
 
 #include <cstdint>
 #include <map>
@@ -16,6 +16,9 @@
 namespace patu::emu {
 
 inline constexpr std::uint16_t kInfoAddress = 0x8000;
+// The record names itself; a reader refuses any other format or version.
+inline constexpr std::string_view kRecordFormat = "patu-emulator-record";
+inline constexpr int kRecordVersion = 1;
 
 // One erase command that acted.
 struct Erase {
@@ -88,8 +91,6 @@ struct Dump {
 };
 
 std::string write_dump(const Dump& dump);
-// Parses what write_dump wrote. On failure: nullopt, and `error` (when given) names the line.
-std::optional<Dump> parse_dump(std::string_view text, std::string* error = nullptr);
 
 // Upper-case hex, two digits per byte.
 std::string to_hex(std::span<const std::uint8_t> bytes);

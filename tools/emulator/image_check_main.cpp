@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "package/lines.h"
+#include "tools/emulator/dump_read.h"
 #include "tools/emulator/image_check.h"
 
 namespace {

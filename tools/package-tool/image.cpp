@@ -17,8 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file without an execution start address is an ordinary load file: nothing is lost.
-constexpr std::string_view kHarmlessWarning = "no execution start address";
+// Load files as toolchains write them: without an execution start address, and S-record
+// files without the optional header record. Nothing is lost.
+constexpr std::string_view kHarmlessWarnings[] = {"no execution start address", "no header record"};
 
 std::string formatted(const char* format, va_list args) {
   va_list copy;
@@ -31,8 +32,11 @@ std::string formatted(const char* format, va_list args) {
 }
 
 bool harmful_warning(std::string_view message) {
-  return message.find(": warning: ") != std::string_view::npos &&
-         message.find(kHarmlessWarning) == std::string_view::npos;
+  if (message.find(": warning: ") == std::string_view::npos) return false;
+  for (std::string_view harmless : kHarmlessWarnings) {
+    if (message.find(harmless) != std::string_view::npos) return false;
+  }
+  return true;
 }
 
 // srecord reports through a quit object whose default ends the process; this one keeps

@@ -1,5 +1,6 @@
 """The device: the emulator program plugged into a COM port, and the record it leaves."""
 
+import json
 import os
 import signal
 import subprocess
@@ -48,33 +49,30 @@ class Dump:
     exchanges: list = field(default_factory=list)  # Exchange, in the order they happened
     finalized: bool = False
     hung_up: bool = False
-    complete: bool = False  # the dump ends with its "end" line
+    complete: bool = False  # the record was read whole
 
     @classmethod
     def parse(cls, text):
+        """The emulator's JSON record; a record cut short, or of another format or version,
+        gives an empty Dump that is not complete."""
         dump = cls()
-        for line in text.splitlines():
-            word, _, rest = line.partition(" ")
-            if word == "initial-info":
-                dump.initial_info = rest.upper()
-            elif word == "block":
-                address, _, content = rest.partition(" ")
-                dump.blocks[address.upper()] = content.upper()
-            elif word == "page":
-                page, _, content = rest.partition(" ")
-                dump.pages[page.upper()] = content.upper()
-            elif word == "erase":
-                dump.erases.append(_fields(rest))
-            elif word == "violation":
-                dump.violations.append(_fields(rest))
-            elif word in ("probe", "ignored", "cmd"):
-                dump.exchanges.append(Exchange(word, _fields(rest)))
-            elif word == "finalized":
-                dump.finalized = rest == "1"
-            elif word == "hung-up":
-                dump.hung_up = rest == "1"
-            elif word == "end":
-                dump.complete = True
+        try:
+            record = json.loads(text)
+        except ValueError:
+            return dump
+        if not isinstance(record, dict) or (record.get("format"), record.get("version")) \
+                != (RECORD_FORMAT, RECORD_VERSION):
+            return dump
+        dump.initial_info = record["initial_info"].upper()
+        dump.blocks = {a.upper(): c.upper() for a, c in record["blocks"].items()}
+        dump.pages = {p.upper(): c.upper() for p, c in record["pages"].items()}
+        dump.erases = [{"n": str(e["n"]), "addr": e["address"]} for e in record["erases"]]
+        dump.violations = [_words(v, _VIOLATION) for v in record["violations"]]
+        dump.exchanges = [Exchange(e["kind"], _words(e, _EXCHANGE[e["kind"]]))
+                          for e in record["log"]]
+        dump.finalized = record["finalized"]
+        dump.hung_up = record["hung_up"]
+        dump.complete = True
         return dump
 
     def commands(self):
@@ -108,11 +106,31 @@ def check_image(image_check, package, dump_path):
     return done.returncode, lines[0], [line.removeprefix("  ") for line in lines[1:]]
 
 
-def _fields(text):
+RECORD_FORMAT = "patu-emulator-record"
+RECORD_VERSION = 1
+
+# The fields of each kind of entry, in the order they print, as text: "-" for none.
+_EXCHANGE = {
+    "probe": ("t", "answer", "t_answer"),
+    "ignored": ("t", "byte"),
+    "cmd": ("n", "sync", "noise", "letter", "arg", "frame", "rx", "reply", "sent", "status",
+            "fault", "t_sync", "t_frame", "t_reply"),
+}
+_VIOLATION = ("n", "kind", "letter", "arg")
+
+
+def _words(entry, keys):
     out = {}
-    for word in text.split():
-        key, _, value = word.partition("=")
-        out[key] = value
+    for key in keys:
+        if key == "arg":  # an address for E, D and W, page:offset for F
+            value = entry.get("address")
+            if "page" in entry:
+                value = f"{entry['page']}:{entry['offset']:02X}"
+        elif key == "fault":
+            value = ",".join(entry[key])
+        else:
+            value = entry[key]
+        out[key] = "-" if value is None or value == "" else str(value)
     return out
 
 
