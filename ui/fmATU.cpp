@@ -81,7 +81,7 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
   }
   btATUALIZA = create_control(Panel9.handle(), L"BUTTON", "Atualiza", BS_PUSHBUTTON | WS_TABSTOP,
                               {7, 42, 334, 24}, kAtualizaId, font);
-  lbGG = create_label(Panel9.handle(), kStatusIdle, 10, 68, font, text, face);
+  lbGG = create_label(Panel9.handle(), "", 10, 68, font, text, face);
   pbAND =
       create_control(Panel9.handle(), PROGRESS_CLASSW, "", PBS_SMOOTH, {7, 82, 334, 24}, -1, font);
   Label2 = create_control(Panel9.handle(), L"STATIC", "    Revisado em 16/08/2007",
@@ -104,7 +104,9 @@ void TfmATU::connect(TfmMSG& fmMSG, UpdateJob& job) {
 
 void TfmATU::FormCreate() {
   LISTA_PORTAS = {&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6};
-  porta_com_ = 1;
+  ports_.emplace(std::array{&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6}, lbGG,
+                 [this] { return job_ != nullptr && job_->running(); });
+  ports_->watch(handle());
 }
 
 void TfmATU::FormShow() { app().ProcessMessages(); }
@@ -126,10 +128,7 @@ void TfmATU::FormActivate() {
   }
 }
 
-void TfmATU::pnCOM1Click(Panel& sender) {
-  for (Panel* port : LISTA_PORTAS) port->set_Color(port == &sender ? kYellow : kWhite);
-  porta_com_ = sender.Tag;
-}
+void TfmATU::pnCOM1Click(Panel& sender) { ports_->click(sender); }
 
 void TfmATU::btATUALIZAClick() {
   if (load_error_) {
@@ -137,6 +136,7 @@ void TfmATU::btATUALIZAClick() {
     return;
   }
   job_->btATUALIZAClick();
+  if (!app().Terminated()) ports_->job_ended();
 }
 
 void TfmATU::show_load_error() { app().message_box(handle(), *load_error_, MB_ICONERROR); }
@@ -193,6 +193,7 @@ void TfmATU::request_end() { app().Terminate(); }
 void TfmATU::hold_pc(bool held) { app().hold_pc(held); }
 
 LRESULT TfmATU::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
+  if (ports_->handle_message(msg, wp)) return TRUE;
   switch (msg) {
     case WM_SHOWWINDOW:
       if (wp && lp == 0) FormShow();

@@ -15,6 +15,7 @@
 
 #include "package/lines.h"
 #include "package/loader.h"
+#include "ui/com_ports.h"
 #include "ui/fmMSG.h"
 #include "ui/form.h"
 #include "update/job.h"
@@ -34,7 +35,8 @@ class TfmATU final : public Form, public JobWindow {
   // The dialog of SHOW_MSG and the job behind "Atualiza"; set before the window is shown.
   void connect(TfmMSG& fmMSG, UpdateJob& job);
 
-  // Builds LISTA_PORTAS and selects port 1.
+  // Builds LISTA_PORTAS over the ports present, selects the port at start and watches ports
+  // come and go.
   void FormCreate();
   // Runs as the window is shown: hands every pending message on.
   void FormShow();
@@ -43,13 +45,14 @@ class TfmATU final : public Form, public JobWindow {
   // reports it again instead of starting anything.
   void FormActivate();
   // One handler for the six port panels: the sender turns yellow, the rest white, and its
-  // Tag becomes the chosen port.
+  // Tag becomes the chosen port, named by the status line while no job runs.
   void pnCOM1Click(Panel& sender);
-  // Runs the update job (which refuses a second press while it runs).
+  // Runs the update job (which refuses a second press while it runs); then the panels catch
+  // up with the ports that came or went meanwhile.
   void btATUALIZAClick();
 
   // JobWindow
-  int PORTA_COM() const override { return porta_com_; }
+  int PORTA_COM() const override { return ports_->chosen(); }
   bool SHOW_MSG(int code) override;
   void set_status(std::string_view text) override;
   void step_progress(int delta) override;
@@ -92,7 +95,7 @@ class TfmATU final : public Form, public JobWindow {
   PackageState& package_;
   TfmMSG* fmMSG_ = nullptr;
   UpdateJob* job_ = nullptr;
-  int porta_com_ = 1;
+  std::optional<PortPanelsView> ports_;
   bool package_shown_ = false;
   std::optional<std::string> load_error_;
 };

@@ -49,7 +49,9 @@ std::array<PortPanel, kPanelCount> port_panels(const std::vector<PortName>& pres
 }
 
 PortChoice::PortChoice(std::vector<PortName> present)
-    : present_(std::move(present)), panels_(port_panels(present_)), chosen_(first_choice(present_)) {}
+    : present_(std::move(present)),
+      panels_(port_panels(present_)),
+      chosen_(first_choice(present_)) {}
 
 void PortChoice::click(int number) {
   chosen_ = number;

@@ -19,9 +19,9 @@ inline constexpr std::string_view kAbsentPort = "esta porta não existe neste PC
 
 // A serial port the PC has, as its system names it.
 struct PortName {
-  int number = 0;            // n of COM n, 1 to 256
-  std::string friendly;      // "USB-SERIAL CH340 (COM9)"; empty when unknown
-  std::string hardware_id;   // "USB\VID_1A86&PID_7523"; empty when unknown
+  int number = 0;           // n of COM n, 1 to 256
+  std::string friendly;     // "USB-SERIAL CH340 (COM9)"; empty when unknown
+  std::string hardware_id;  // "USB\VID_1A86&PID_7523"; empty when unknown
 };
 
 struct PortPanel {

@@ -15,8 +15,8 @@
 #include "package/unicode.h"
 #include "tests/package/sample_package.h"
 #include "update/job.h"
-#include "update/port_panels.h"
 #include "update/messages.h"
+#include "update/port_panels.h"
 
 namespace patu {
 namespace {
