@@ -1,6 +1,6 @@
 // The ports as Windows lists them, played at the import slots for every window test here:
-// SERIALCOMM read from a key of the test's own, the SetupAPI ports class and the device
-// notifications (Wine has neither) from the stand-ins below.
+// SERIALCOMM read from a key of the test's own, its ports' device names, the SetupAPI ports
+// class and the device notifications (Wine has neither) from the stand-ins below.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <dbt.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -89,6 +90,13 @@ BOOL WINAPI stand_in_Property(HDEVINFO, PSP_DEVINFO_DATA data, DWORD property, P
   return TRUE;
 }
 
+// A port of SERIALCOMM has a device name; no other.
+DWORD WINAPI stand_in_QueryDosDeviceW(LPCWSTR name, LPWSTR target, DWORD size) {
+  if (std::find(g_serialcomm.begin(), g_serialcomm.end(), name) == g_serialcomm.end()) return 0;
+  lstrcpynW(target, L"\\Device\\Serial", static_cast<int>(size));
+  return 15;
+}
+
 BOOL WINAPI stand_in_Destroy(HDEVINFO list) { return list == kList && g_lists_open-- > 0; }
 
 HDEVNOTIFY WINAPI stand_in_Register(HANDLE window, LPVOID filter, DWORD flags) {
@@ -110,6 +118,8 @@ BOOL WINAPI stand_in_Unregister(HDEVNOTIFY notify) {
 extern "C" {
 decltype(&RegOpenKeyExW) slot_open __asm__(PATU_IMPORT_SLOT(RegOpenKeyExW,
                                                             20)) = stand_in_RegOpenKeyExW;
+decltype(&QueryDosDeviceW) slot_dos __asm__(PATU_IMPORT_SLOT(QueryDosDeviceW,
+                                                             12)) = stand_in_QueryDosDeviceW;
 decltype(&SetupDiGetClassDevsW) slot_list __asm__(PATU_IMPORT_SLOT(SetupDiGetClassDevsW,
                                                                    16)) = stand_in_GetClassDevs;
 decltype(&SetupDiEnumDeviceInfo) slot_enum __asm__(PATU_IMPORT_SLOT(SetupDiEnumDeviceInfo,

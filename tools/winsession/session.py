@@ -30,7 +30,9 @@ class WineSession(Steps):
     links wine_dir/ports/comN that COM N opens. artifacts receives every log, device dump,
     window-text snapshot (texts/) and screenshot. emulator and wintext are the paths of
     patu-emulator and wintext.exe; image is the file name of the program whose windows
-    snapshot() reads; environment holds variables for every program of the session.
+    snapshot() reads; environment holds variables for every program of the session; ports
+    are the COM numbers (1 to 256) that the prefix has, COM 1 to 6 unless told, each mapped
+    to its link and every other number hidden.
     Use it in a with block: on leaving it every program, device, the prefix's wineserver and
     a private display are ended; a failure inside it is turned into a StepFailed that tells
     what the windows showed, the devices' last commands and where the logs are; checks made
@@ -38,13 +40,14 @@ class WineSession(Steps):
     """
 
     def __init__(self, wine_dir, artifacts, *, emulator=None, wintext=None, image="pATU.exe",
-                 environment=None):
+                 environment=None, ports=(1, 2, 3, 4, 5, 6)):
         self.wine_dir = os.path.realpath(wine_dir)
         self.environment = dict(environment or {})  # for every program of the session
         self.artifacts = os.path.realpath(artifacts)
         self.emulator = emulator
         self.wintext = wintext
         self.image = image
+        self.ports = sorted(ports)
         self.prefix = os.path.join(self.wine_dir, "prefix")
         self.display = None
         self.devices = {}
@@ -66,6 +69,7 @@ class WineSession(Steps):
         os.makedirs(os.path.join(self.wine_dir, "ports"), exist_ok=True)
         self.stop_wine()  # what an earlier session of this prefix may have left running
         self._frames()
+        self._map_ports()
         return self
 
     def __exit__(self, kind, error, trace):
@@ -120,6 +124,28 @@ class WineSession(Steps):
             shutil.copy(marlett, os.path.join(self.prefix, "drive_c/windows/Fonts"))
         self.stop_wine()
         open(mark, "w").close()
+
+    def _map_ports(self):
+        # Wine maps the ports of HKLM\Software\Wine\Ports from the prefix's next start. A number
+        # given "" has no device name, so no real port of the machine shows (SERIALCOMM still
+        # names it).
+        mark = os.path.join(self.prefix, ".patu-ports")
+        wanted = " ".join(map(str, self.ports))
+        if os.path.exists(mark) and open(mark).read() == wanted:
+            return
+        reg = os.path.join(self.wine_dir, "session-ports.reg")
+        with open(reg, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n")
+            for n in range(1, 257):
+                f.write(f'"COM{n}"="{self.port(n) if n in self.ports else ""}"\n')
+        done = subprocess.run([WINE_RUN, self.wine_dir, "regedit", "/S", reg], env=self.env(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL)
+        if done.returncode != 0:
+            raise HarnessError(f"could not map the ports {wanted} in {self.prefix}")
+        self.stop_wine()
+        with open(mark, "w") as f:
+            f.write(wanted)
 
     def stop_wine(self):
         """Ends every program of the prefix, and its wineserver."""
