@@ -31,8 +31,8 @@ class WineSession(Steps):
     window-text snapshot (texts/) and screenshot. emulator and wintext are the paths of
     patu-emulator and wintext.exe; image is the file name of the program whose windows
     snapshot() reads; environment holds variables for every program of the session; ports
-    are the COM numbers (1 to 256) that the prefix has, COM 1 to 6 unless told, each mapped
-    to its link and every other number hidden.
+    are the COM numbers (1 to 255: Wine maps no COM256) that the prefix has, COM 1 to 6 unless
+    told, each mapped to its link and every other number hidden.
     Use it in a with block: on leaving it every program, device, the prefix's wineserver and
     a private display are ended; a failure inside it is turned into a StepFailed that tells
     what the windows showed, the devices' last commands and where the logs are; checks made
