@@ -31,8 +31,9 @@ class WineSession(Steps):
     window-text snapshot (texts/) and screenshot. emulator and wintext are the paths of
     patu-emulator and wintext.exe; image is the file name of the program whose windows
     snapshot() reads; environment holds variables for every program of the session; ports
-    are the COM numbers (1 to 255: Wine maps no COM256) that the prefix has, COM 1 to 6 unless
-    told, each mapped to its link and every other number hidden.
+    are the COM numbers (1 to 255) that the prefix has, COM 1 to 6 unless told, each mapped to
+    its link and every other number hidden (a serial port of the machine still shows as
+    COM256, which Wine neither maps nor hides).
     Use it in a with block: on leaving it every program, device, the prefix's wineserver and
     a private display are ended; a failure inside it is turned into a StepFailed that tells
     what the windows showed, the devices' last commands and where the logs are; checks made
@@ -136,7 +137,7 @@ class WineSession(Steps):
         reg = os.path.join(self.wine_dir, "session-ports.reg")
         with open(reg, "w") as f:
             f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n")
-            for n in range(1, 257):
+            for n in range(1, 256):
                 f.write(f'"COM{n}"="{self.port(n) if n in self.ports else ""}"\n')
         done = subprocess.run([WINE_RUN, self.wine_dir, "regedit", "/S", reg], env=self.env(),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
