@@ -113,13 +113,7 @@ std::vector<PortName> list_com_ports() {
   read_serialcomm(ports);
   read_ports_class(ports);
   std::vector<PortName> list;
-  for (auto& [n, port] : ports) {
-    // Only a port with a device name opens as \\.\COMn; Wine's SERIALCOMM names ports that
-    // its configuration hides too.
-    wchar_t target[MAX_PATH];
-    const std::wstring name = L"COM" + std::to_wstring(n);
-    if (QueryDosDeviceW(name.c_str(), target, MAX_PATH) != 0) list.push_back(std::move(port));
-  }
+  for (auto& [n, port] : ports) list.push_back(std::move(port));
   return list;
 }
 

@@ -14,8 +14,7 @@
 namespace patu {
 
 // COM 1 to COM 256 as HARDWARE\DEVICEMAP\SERIALCOMM names them (Wine fills it too), with the
-// friendly name and hardware id of the ports class's device whose PortName is the same; only
-// those with a device name (QueryDosDevice), which are those that can be opened.
+// friendly name and hardware id of the ports class's device whose PortName is the same.
 std::vector<PortName> list_com_ports();
 
 class PortPanelsView {

@@ -78,6 +78,7 @@ bool PortChoice::apply(std::vector<PortName> present) {
   const auto panels_before = panels_;
   const int chosen_before = chosen_;
   const bool none_before = present_.empty();
+  const bool same_ports = present == present_;
   present_ = std::move(present);
   panels_ = port_panels(present_);
   const bool on_a_panel = std::any_of(panels_.begin(), panels_.end(),
@@ -86,11 +87,7 @@ bool PortChoice::apply(std::vector<PortName> present) {
     chosen_ = first_choice(present_);
     clicked_ = false;
   }
-  const auto same = [](const PortPanel& a, const PortPanel& b) {
-    return a.number == b.number && a.present == b.present;
-  };
-  return chosen_ != chosen_before ||
-         !std::equal(panels_.begin(), panels_.end(), panels_before.begin(), same);
+  return !same_ports || chosen_ != chosen_before || panels_ != panels_before;
 }
 
 std::string PortChoice::status() const {

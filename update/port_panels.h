@@ -22,11 +22,13 @@ struct PortName {
   int number = 0;           // n of COM n, 1 to 256
   std::string friendly;     // "USB-SERIAL CH340 (COM9)"; empty when unknown
   std::string hardware_id;  // "USB\VID_1A86&PID_7523"; empty when unknown
+  bool operator==(const PortName&) const = default;
 };
 
 struct PortPanel {
   int number = 0;  // its caption's n and its Tag
   bool present = false;
+  bool operator==(const PortPanel&) const = default;
 };
 
 // Ports present -> the six panels: those present in ascending order (the lowest six when there
@@ -47,9 +49,9 @@ class PortChoice {
   // The ports present now. While a job runs nothing changes until job_ended(); otherwise a
   // clicked port stays chosen while it has a panel, one that arrives when none was present
   // becomes the choice, and a choice nobody made follows the rule at start. True when the
-  // panels or the choice changed.
+  // panels, the choice or the ports' names changed.
   bool update(std::vector<PortName> present, bool job_running);
-  // Applies the last list held back by a job. True when the panels or the choice changed.
+  // Applies the last list held back by a job. True when anything changed, as for update().
   bool job_ended();
   // The status line while no job runs: "COM 9: USB-SERIAL CH340" (the port's name, else its
   // hardware id), or that COM n is not on this PC.
