@@ -299,8 +299,7 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
   // Back to idle: nothing of the attempt stays.
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
   EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
-  EXPECT_EQ(text_of(p.fmATU.lbGG), "COM 2: porta serial deste PC")
-      << "the port chosen meanwhile";
+  EXPECT_EQ(text_of(p.fmATU.lbGG), "COM 2: porta serial deste PC") << "the port chosen meanwhile";
   EXPECT_EQ(progress_pos(p.fmATU), 0);
   EXPECT_FALSE(p.app.Terminated());
   EXPECT_TRUE(p.state.loaded);
