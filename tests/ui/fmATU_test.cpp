@@ -234,7 +234,7 @@ TEST(MainWindow, AFailedLoadIsReportedAndAtualizaStartsNothing) {
   {
     ModalDriver driver;
     driver.then(message_box(), read_and_close);
-    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+    p.press();
   }
   const std::string error = "'2x1' is not a valid integer value";
   EXPECT_EQ(reports, (std::vector<std::string>{error, error}));
@@ -270,11 +270,13 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
   HCURSOR pointer_in_job = nullptr;
   bool button_enabled = false;
   p.port.on_open = [&] {
-    cursor_in_job = p.app.cursor();
-    pointer_in_job = GetCursor();
-    button_enabled = IsWindowEnabled(p.fmATU.btATUALIZA);
-    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // refused: no second prompt
-    click(p.fmATU.pnCOM2.handle());                    // counts from the next press
+    p.fmATU.jobs().carry([&] {
+      cursor_in_job = p.app.cursor();
+      pointer_in_job = GetCursor();
+      button_enabled = IsWindowEnabled(p.fmATU.btATUALIZA);
+      SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // refused: no second prompt
+      click(p.fmATU.pnCOM2.handle());                    // counts from the next press
+    });
   };
   std::vector<std::string> titles;
   ModalDriver driver;
@@ -288,7 +290,7 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
         titles.push_back(text_of(dialog));
         press(p.fmMSG.Button2);
       });
-  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  p.press();
 
   EXPECT_EQ(titles, (std::vector<std::string>{"Mensagem", "Erro de comunicação"}));
   EXPECT_EQ(p.port.opened, std::vector<int>{4});
@@ -316,7 +318,7 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
   // Only the prompt is answered: message 1, shown after the close, closes by itself.
   ModalDriver driver;
   driver.then(shown(p.fmMSG.handle()), [&](HWND) { press(p.fmMSG.Button1); });
-  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  p.press();
 
   EXPECT_TRUE(window_kept);
   EXPECT_EQ(p.port.opened, std::vector<int>{1});
