@@ -23,8 +23,8 @@ JobThread::JobThread(JobWindow& window, std::function<void()> on_end)
     wc.lpszClassName = kCarrierClass;
     RegisterClassExW(&wc);
   }
-  carrier_ = CreateWindowExW(0, kCarrierClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             module(), this);
+  carrier_ =
+      CreateWindowExW(0, kCarrierClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module(), this);
 }
 
 JobThread::~JobThread() {

@@ -232,5 +232,164 @@ TEST_F(EndOfSession, AMessageBoxOnScreenClosesWithTheSession) {
   EXPECT_EQ(message_box()(), nullptr);
 }
 
+// A device that answers the probe and then nothing: each read waits as the Win32 port's do,
+// plainly, 20 ms of the machine's time for 100 ms of the protocol's. Counts the calls that
+// reach it on the window's thread.
+class SilentLine final : public SerialPort {
+ public:
+  explicit SilentLine(ManualClock& clock) : clock_(clock) {}
+  const DWORD window_thread = GetCurrentThreadId();
+  std::function<void()> as_identification_waits;  // once, on the job's thread
+  int opens = 0;
+  int closes = 0;
+  int calls_on_window_thread = 0;
+  std::chrono::steady_clock::time_point identification_began, last_wait_ended;
+
+  bool ABRE_PORTA(int) override {
+    note();
+    if (open_) return false;
+    open_ = true;
+    ++opens;
+    return true;
+  }
+  void FECHA_PORTA() override {
+    closes += open_ ? 1 : 0;
+    open_ = false;
+  }
+  bool ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t count,
+                     std::uint32_t& written) override {
+    note();
+    probed_ = count == 1 && bytes[0] == 0xAB;
+    written = open_ ? count : 0;
+    return open_;
+  }
+  bool LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::uint32_t& read) override {
+    note();
+    read = 0;
+    if (std::exchange(probed_, false)) {
+      buffer[0] = 'T';
+      read = 1;
+      return count == 1;
+    }
+    if (as_identification_waits) {
+      identification_began = std::chrono::steady_clock::now();
+      std::exchange(as_identification_waits, nullptr)();
+    }
+    Sleep(20);
+    clock_.advance(100 * count);
+    last_wait_ended = std::chrono::steady_clock::now();
+    return false;
+  }
+  void purge(Purge) override { note(); }
+  bool PORTA_ABERTA() const override { return open_; }
+
+ private:
+  void note() { calls_on_window_thread += GetCurrentThreadId() == window_thread ? 1 : 0; }
+  ManualClock& clock_;
+  bool open_ = false;
+  bool probed_ = false;
+};
+
+// Through the program's event loop, while a silent device is being identified with the PC
+// held: the window answers another program at once all along, the end of the session is
+// refused at once with the reason, a second press of "Atualiza" starts nothing, the close
+// box is recorded, and the loop ends only once the job has reported (message 3, which closes
+// by itself).
+TEST_F(EndOfSession, DuringIdentificationTheWindowAnswersAtOnceAndEveryHandlerKeepsItsGuard) {
+  Application app{GetModuleHandleW(nullptr)};
+  LineTable lines{sample_package()};
+  PackageState state;
+  TfmATU fmATU{app, lines, state};
+  TfmMSG fmMSG{app};
+  ManualClock clock;
+  SilentLine line{clock};
+  Protocol link{line, clock};
+  UpdateJob job{line, link, lines, state, fmATU.jobs()};
+  fmATU.connect(fmMSG, job);
+  fmATU.Show();
+  app.ProcessMessages();
+
+  using Steady = std::chrono::steady_clock;
+  const auto ms_since = [](Steady::time_point t) {
+    return std::chrono::duration<double, std::milli>(Steady::now() - t).count();
+  };
+  std::atomic<LRESULT> answer{-1};
+  std::atomic<double> answered_ms{-1};
+  std::atomic<bool> asking{true};
+  struct Ask {
+    Steady::time_point asked, answered;
+  };
+  std::vector<Ask> asks;
+  std::thread other_program([&] {
+    while (asking) {
+      const auto asked = Steady::now();
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(fmATU.handle(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+      asks.push_back({asked, Steady::now()});
+      Sleep(20);
+    }
+  });
+  std::thread system;
+  line.as_identification_waits = [&] {
+    system = std::thread([&] {
+      const auto asked = Steady::now();
+      DWORD_PTR result = 1;
+      if (SendMessageTimeoutW(fmATU.handle(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000,
+                              &result)) {
+        answer = static_cast<LRESULT>(result);
+      }
+      answered_ms = ms_since(asked);
+    });
+    PostMessageW(fmATU.btATUALIZA, BM_CLICK, 0, 0);
+    PostMessageW(fmATU.handle(), WM_CLOSE, 0, 0);
+  };
+  {
+    ModalDriver driver;
+    driver.then(shown(fmMSG.handle()), [&](HWND) { press(fmMSG.Button1); });
+    PostMessageW(fmATU.btATUALIZA, BM_CLICK, 0, 0);
+    EXPECT_EQ(app.Run(fmATU), 0);
+  }
+  asking = false;
+  other_program.join();
+  if (system.joinable()) system.join();
+  // Showing and hiding the prompt and the report take Wine seconds of the window's thread
+  // (the window system's, not the job's): the asks that count are those of identification.
+  const auto ms_between = [](Steady::time_point from, Steady::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+  };
+  const double job_ms = ms_between(line.identification_began, line.last_wait_ended);
+  double longest_ms = 0;
+  int counted = 0;
+  for (const Ask& a : asks) {
+    if (a.asked < line.identification_began || a.answered > line.last_wait_ended) continue;
+    longest_ms = std::max(longest_ms, ms_between(a.asked, a.answered));
+    ++counted;
+  }
+
+  std::printf(
+      "over %.0f ms of identification, %d asks answered within %.1f ms at most; the end of "
+      "the session refused after %.1f ms\n",
+      job_ms, counted, longest_ms, answered_ms.load());
+  EXPECT_GT(job_ms, 1500) << "identification did not wait";
+  EXPECT_LT(longest_ms, 100);
+  EXPECT_EQ(answer, FALSE) << "the end of the session was not refused";
+  EXPECT_GE(answered_ms, 0);
+  EXPECT_LT(answered_ms, 100);
+  const bool reason_given =
+      std::any_of(g_reason_calls.begin(), g_reason_calls.end(), [&](const ReasonCall& c) {
+        return c.window == fmATU.handle() && c.create && c.taken &&
+               c.text == widen(kEndSessionRefused);
+      });
+  EXPECT_TRUE(reason_given);
+  EXPECT_EQ(fmMSG.Tag, kMsgNoDevice);
+  EXPECT_EQ(line.opens, 1) << "a second job";
+  EXPECT_EQ(line.closes, 1);
+  EXPECT_EQ(line.calls_on_window_thread, 0) << "the window's thread reached the port";
+  EXPECT_TRUE(app.Terminated());
+  EXPECT_FALSE(fmATU.jobs().running());
+  EXPECT_FALSE(app.holds_pc());
+  EXPECT_EQ(app.cursor(), Cursor::normal);
+}
+
 }  // namespace
 }  // namespace patu::testing
