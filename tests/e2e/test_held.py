@@ -16,7 +16,7 @@ def page_frames_between(device, dump, start, end):
     (time.monotonic())."""
     return [c for c in dump.commands()
             if c.letter == "F" and c.t_frame != "-"
-            and start <= device.started + int(c.t_frame) / 1e6 <= end]
+            and start <= device.started + int(c.t_frame) / 1000 <= end]
 
 
 def held_update(e2e, how):

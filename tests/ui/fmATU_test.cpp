@@ -316,11 +316,14 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
     SendMessageW(p.fmATU.handle(), WM_CLOSE, 0, 0);
     window_kept = IsWindowVisible(p.fmATU.handle());
   };
-  // Only the prompt is answered: message 1, shown after the close, closes by itself.
+  // Only the prompt is answered: message 1, shown after the close, closes by itself. The event
+  // loop ends once the job has.
   ModalDriver driver;
   driver.then(shown(p.fmMSG.handle()), [&](HWND) { press(p.fmMSG.Button1); });
-  p.press();
+  PostMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  EXPECT_EQ(p.app.Run(p.fmATU), 0);
 
+  EXPECT_FALSE(p.fmATU.jobs().running());
   EXPECT_TRUE(window_kept);
   EXPECT_EQ(p.port.opened, std::vector<int>{1});
   EXPECT_TRUE(p.app.Terminated());

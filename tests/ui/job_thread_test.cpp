@@ -7,98 +7,70 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/recording_window.h"
 #include "tests/ui/driver.h"
 #include "ui/job_thread.h"
 
 namespace patu::testing {
 namespace {
 
-// Notes every call made on a thread other than the one that made it.
-class ThreadWindow final : public RecordingWindow {
+// Notes each call, and each made on a thread other than the one that made this window.
+class ThreadWindow final : public JobWindow {
  public:
   const DWORD thread = GetCurrentThreadId();
+  mutable std::vector<std::string> calls;
   mutable int elsewhere = 0;
 
-  int PORTA_COM() const override {
-    note();
-    return RecordingWindow::PORTA_COM();
-  }
-  bool SHOW_MSG(int code) override {
-    note();
-    return RecordingWindow::SHOW_MSG(code);
-  }
-  void set_status(std::string_view text) override {
-    note();
-    RecordingWindow::set_status(text);
-  }
-  void step_progress(int delta) override {
-    note();
-    RecordingWindow::step_progress(delta);
-  }
-  void message_box(std::string_view text, Box box) override {
-    note();
-    RecordingWindow::message_box(text, box);
-  }
-  void request_end() override {
-    note();
-    RecordingWindow::request_end();
-  }
-  void hold_pc(bool held) override {
-    note();
-    RecordingWindow::hold_pc(held);
-  }
+  int PORTA_COM() const override { return note("port"), 5; }
+  bool SHOW_MSG(int code) override { return note("msg " + std::to_string(code)), code == 0; }
+  void set_status(std::string_view text) override { note("status " + std::string(text)); }
+  void step_progress(int delta) override { note("step " + std::to_string(delta)); }
+  int progress_max() const override { return note("max"), 596; }
+  void message_box(std::string_view text, Box) override { note("box " + std::string(text)); }
+  void set_cursor(Cursor) override { note("cursor"); }
+  void request_end() override { note("end"); }
+  void hold_pc(bool held) override { note(held ? "hold" : "release"); }
 
  private:
-  void note() const { elsewhere += GetCurrentThreadId() != thread ? 1 : 0; }
+  void note(const std::string& call) const {
+    calls.push_back(call);
+    elsewhere += GetCurrentThreadId() != thread ? 1 : 0;
+  }
 };
 
 TEST(JobThread, CallsRunOnTheWindowsThreadInOrderWithTheirAnswers) {
   ThreadWindow window;
-  window.porta = 5;
-  int ends = 0;
-  DWORD end_thread = 0;
-  JobThread jobs(window, [&] {
-    ++ends;
-    end_thread = GetCurrentThreadId();
-  });
-  DWORD job_thread = 0;
+  std::vector<DWORD> ends;  // the thread of each end
+  JobThread jobs(window, [&] { ends.push_back(GetCurrentThreadId()); });
   std::vector<int> answers;
-  const bool started = jobs.start([&] {
-    job_thread = GetCurrentThreadId();
+  ASSERT_TRUE(jobs.start([&] {
     JobWindow& w = jobs;
     w.hold_pc(true);
-    answers.push_back(w.PORTA_COM());
-    answers.push_back(w.SHOW_MSG(kMsgPrompt));
-    answers.push_back(w.SHOW_MSG(kMsgNoDevice));
+    w.set_cursor(Cursor::hourglass);
+    answers = {w.PORTA_COM(), w.SHOW_MSG(0), w.SHOW_MSG(3), w.progress_max()};
     w.set_status("a");
     w.step_progress(3);
-    answers.push_back(w.progress_max());
     w.message_box("b", Box::failure);
     w.hold_pc(false);
     w.request_end();
-  });
-  ASSERT_TRUE(started);
+  }));
   EXPECT_TRUE(jobs.running());
   EXPECT_FALSE(jobs.start([] { ADD_FAILURE() << "a second job ran"; }));
   jobs.wait();
 
   EXPECT_FALSE(jobs.running());
-  EXPECT_NE(job_thread, window.thread);
-  EXPECT_EQ(window.elsewhere, 0) << "calls run on the job's thread";
+  EXPECT_EQ(window.elsewhere, 0) << "calls ran on the job's thread";
   EXPECT_EQ(answers, (std::vector<int>{5, 1, 0, 596}));
-  EXPECT_EQ(window.events, (std::vector<std::string>{"hold", "msg 0", "msg 3", "status a", "box b",
-                                                     "release", "end"}));
-  EXPECT_EQ(window.position, 3);
-  EXPECT_EQ(ends, 1);
-  EXPECT_EQ(end_thread, window.thread);
+  EXPECT_EQ(window.calls,
+            (std::vector<std::string>{"hold", "cursor", "port", "msg 0", "msg 3", "max", "status a",
+                                      "step 3", "box b", "release", "end"}));
+  EXPECT_EQ(ends, std::vector<DWORD>{window.thread});
   EXPECT_TRUE(jobs.start([] {})) << "the next job after the end";
   jobs.wait();
-  EXPECT_EQ(ends, 2);
+  EXPECT_EQ(ends.size(), 2u);
 }
 
-// The window's thread in a modal loop of its own (here a message box) still gets the job's
-// calls and its end; the box stays until it is answered.
+// The window's thread in a modal loop of its own (a message box) still runs the job's calls
+// and takes its end; the box stays until it is answered.
 TEST(JobThread, TheEndArrivesWhileAMessageIsOnScreen) {
   ThreadWindow window;
   int ends = 0;
@@ -118,7 +90,7 @@ TEST(JobThread, TheEndArrivesWhileAMessageIsOnScreen) {
     MessageBoxW(nullptr, L"aberta", L"pATU", MB_OK);
   }
   EXPECT_FALSE(running_at_answer);
-  EXPECT_EQ(window.status, "late");
+  EXPECT_EQ(window.calls, std::vector<std::string>{"status late"});
   EXPECT_EQ(window.elsewhere, 0);
 }
 

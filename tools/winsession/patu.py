@@ -76,6 +76,9 @@ class Patu:
             s.key(s.window(MAIN), "alt+space")
             time.sleep(seconds)
             end = time.monotonic()
+            # The first closes the menu, the second leaves the menu's mode.
+            s.press("Escape")
+            time.sleep(0.2)
             s.press("Escape")
         else:
             if how == "scroll":
