@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-
 namespace patu {
 
 namespace {
@@ -60,9 +59,9 @@ RequestEnd run_request(HANDLE handle, bool is_write, std::unique_ptr<Request>& r
                : ReadFile(handle, request->buffer.data(), count, &ignored, &overlapped);
   if (done_at_once || GetLastError() == ERROR_IO_PENDING) {
     // A request that the driver ended at once leaves nothing to wait for.
-    DWORD woke = done_at_once ? WAIT_OBJECT_0
-                              : WaitForSingleObject(overlapped.hEvent,
-                                                    request_bound_ms(is_write, count));
+    DWORD woke = done_at_once
+                     ? WAIT_OBJECT_0
+                     : WaitForSingleObject(overlapped.hEvent, request_bound_ms(is_write, count));
     if (woke == WAIT_TIMEOUT) {
       // A driver that does not end the request (a hung adapter): only this one is cancelled,
       // and a driver may not end the cancel either.

@@ -5,9 +5,9 @@
 //
 // The taskbar interface is made only once the taskbar says the button exists (its registered
 // message "TaskbarButtonCreated" reaching the owner), and made again, with the state shown
-// anew, whenever the message comes back (the taskbar made anew, as when Explorer restarts). Without a taskbar or
-// the interface (no such message, COM or the interface failing) the state is kept and shown
-// nowhere, and the program works as without it.
+// anew, whenever the message comes back (the taskbar made anew, as when Explorer restarts). Without
+// a taskbar or the interface (no such message, COM or the interface failing) the state is kept and
+// shown nowhere, and the program works as without it.
 
 #include <windows.h>
 

@@ -38,7 +38,6 @@ class UpdateJob {
   // LINHA_ATUAL on the first firmware line. True when every write and FINALIZA succeeded.
   bool ATUALIZA();
 
-
   std::string NUM_SERIE;
 
  private:

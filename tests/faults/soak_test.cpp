@@ -156,7 +156,8 @@ TEST(Soak, AThousandRunsAgainstAChaoticDeviceEndAsTheJobDefines) {
   for (const auto& [outcome, count] : outcomes) std::cout << "  " << outcome << " " << count;
   std::cout << "\nCommands hit by each mishap:";
   for (const auto& [mishap, count] : mishaps) std::cout << "  " << mishap << " " << count;
-  std::cout << "\nRuns in which the device saw a protocol violation: " << runs_with_confused_device << "\n";
+  std::cout << "\nRuns in which the device saw a protocol violation: " << runs_with_confused_device
+            << "\n";
 
   // The soak only proves something if the chaos reached every outcome it can.
   for (Outcome o : {Outcome::no_device, Outcome::incompatible, Outcome::gone_quiet,

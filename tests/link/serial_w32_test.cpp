@@ -153,7 +153,8 @@ constexpr ModemLines kModemLines[] = {
 // What another program may leave on a port: every setting that ABRE_PORTA forces is off
 // its value: speed, byte size and parity; two stop bits, XON/XOFF both ways, CTS and DSR
 // output flow control, DTR and RTS as `lines` says, the flags that drop, stop or replace
-// received data, other XON/XOFF characters and limits beyond the queue. Returns the state that the driver then holds.
+// received data, other XON/XOFF characters and limits beyond the queue. Returns the state that the
+// driver then holds.
 DCB leave_settings_behind(int port_number, const ModemLines& lines) {
   const std::string path = "\\\\.\\COM" + std::to_string(port_number);
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -16,7 +16,7 @@ class RecordingWindow : public JobWindow {
 
   // Settings.
   int porta = 1;
-  bool answer_prompt = true;         // what the user answers to message 0
+  bool answer_prompt = true;        // what the user answers to message 0
   std::function<void()> on_report;  // runs as a message (but the prompt) or a box shows
 
   // What happened, in order: "msg 0", "status ...", "box ...", "cursor hourglass",

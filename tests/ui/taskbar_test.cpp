@@ -612,9 +612,8 @@ TEST_F(Taskbar, AReportOpenedBehindAnotherProgramFlashesTheButtonUntilPatuComesF
           // Wine may hand the foreground to a window that opens, Windows would not: a stop that
           // came with it is not the report's own.
           at_report.assign(g_flashes.begin(),
-                           std::find_if(g_flashes.begin(), g_flashes.end(), [](const Flash& f) {
-                             return f.flags == FLASHW_STOP;
-                           }));
+                           std::find_if(g_flashes.begin(), g_flashes.end(),
+                                        [](const Flash& f) { return f.flags == FLASHW_STOP; }));
           stolen = at_report.size() < g_flashes.size();
           if (!behind) {
             answer(report);
