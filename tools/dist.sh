@@ -86,11 +86,11 @@ build_release() {
   git -C "$clone" -c advice.detachedHead=false checkout --quiet --detach "$commit"
 
   echo "== release $version of ${commit:0:12} in $clone"
-  # Only what the program needs: the package compiler, the icon's drawing and the post-link
-  # step, then pATU.exe, each in its own tree.
+  # Only what the program needs: the package compiler and the post-link step, then pATU.exe,
+  # each in its own tree.
   (cd "$clone" &&
     cmake --preset native &&
-    cmake --build --preset native --target patu-package-compiler patu-icon patu-pe-load-config &&
+    cmake --build --preset native --target patu-package-compiler patu-pe-load-config &&
     cmake --preset win32 && cmake --build --preset win32 --target pATU) >"$clone.log" 2>&1 ||
     fail "the build in $clone failed: see $clone.log"
 
