@@ -74,7 +74,6 @@ class TimingWindow final : public patu::JobWindow {
   void set_status(std::string_view text) override { status = text; }
   void step_progress(int) override {}
   int progress_max() const override { return max_; }
-  void process_messages() override {}
   void message_box(std::string_view text, patu::Box) override {
     std::cerr << "message box: " << text << "\n";
   }

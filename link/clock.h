@@ -1,11 +1,7 @@
 #pragma once
-// Time as the device link sees it: a millisecond tick count, and pauses that hand the window
-// its turns.
+// Time as the device link sees it: a millisecond tick count and pauses.
 
-#include <algorithm>
 #include <cstdint>
-
-#include "link/window_turns.h"
 
 namespace patu {
 
@@ -14,24 +10,11 @@ class Clock {
   virtual ~Clock() = default;
   // Milliseconds since some start; wraps at 2^32, so take differences as unsigned 32-bit.
   virtual std::uint32_t tick_ms() = 0;
+  // A pause of at least `ms` by this clock.
   virtual void sleep_ms(std::uint32_t ms) = 0;
-  // A pause of at least `ms` by this clock, during which `window` takes its turns: here at
-  // its start and then at least every 100 ms, a turn's own time counting as part of the
-  // pause. The program's clock on Windows wakes for the window's messages instead.
-  virtual void pause_ms(std::uint32_t ms, WindowTurns& window) {
-    constexpr std::uint32_t kTurnEveryMs = 100;
-    const std::uint32_t start = tick_ms();
-    for (;;) {
-      window.take_turn();
-      const std::uint32_t gone = tick_ms() - start;
-      if (gone >= ms) return;
-      sleep_ms(std::min(ms - gone, kTurnEveryMs));
-    }
-  }
 };
 
-// The machine's clock: GetTickCount and Sleep on Windows (its pauses waking for the window's
-// messages), the monotonic clock on POSIX.
+// The machine's clock: GetTickCount and Sleep on Windows, the monotonic clock on POSIX.
 Clock& system_clock();
 
 // Time that only moves when told to: tests and the in-process device stand-in decide how

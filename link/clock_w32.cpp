@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "link/clock.h"
-#include "link/wait_w32.h"
 
 namespace patu {
 namespace {
@@ -10,9 +9,6 @@ class TickClock final : public Clock {
  public:
   std::uint32_t tick_ms() override { return GetTickCount(); }
   void sleep_ms(std::uint32_t ms) override { Sleep(ms); }
-  void pause_ms(std::uint32_t ms, WindowTurns& window) override {
-    pause_waking_for_messages(ms, window);
-  }
 };
 
 }  // namespace

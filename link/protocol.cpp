@@ -78,7 +78,7 @@ bool Protocol::ENVIA_COMANDO() {
 }
 
 bool Protocol::RECEBE_RESPOSTA() {
-  clock_.pause_ms(kReplyPauseMs, window_);
+  clock_.sleep_ms(kReplyPauseMs);
   ERRO_COM = kErroNenhum;
   const std::uint32_t start = clock_.tick_ms();
   std::uint32_t elapsed = 0;
@@ -109,7 +109,7 @@ bool Protocol::poll() {
   // A port that fails at once (a removed adapter, a line whose other end has gone) would make
   // the 5 s loops spin: the poll still lasts as long as one that timed out.
   const std::uint32_t took = clock_.tick_ms() - start;
-  if (took < kPollMs) clock_.pause_ms(kPollMs - took, window_);
+  if (took < kPollMs) clock_.sleep_ms(kPollMs - took);
   return false;
 }
 
@@ -141,7 +141,7 @@ bool Protocol::LE_BLOCO(std::uint32_t address, Block& dest) {
 
 bool Protocol::GRAVA_BLOCO(std::uint32_t address, const Block& data) {
   if (!APAGA_BLOCO(address)) return false;
-  clock_.pause_ms(kEraseWritePauseMs, window_);
+  clock_.sleep_ms(kEraseWritePauseMs);
   BUF_COMANDO[0] = kWriteFrameLength;
   BUF_COMANDO[1] = kLetterWrite;
   BUF_COMANDO[2] = kWriteConstant;

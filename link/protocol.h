@@ -11,7 +11,6 @@
 
 #include "link/clock.h"
 #include "link/serial.h"
-#include "link/window_turns.h"
 
 namespace patu {
 
@@ -35,12 +34,10 @@ using Block = std::array<std::uint8_t, 128>;
 using Page = std::array<std::uint8_t, 256>;
 
 // The command layer's state: one per program. Every command overwrites all of it but
-// BYTE_SINC; BUF_RESPOSTA keeps the last reply until the next command. The window takes its
-// turns in the pauses (the port's own waits give it turns too).
+// BYTE_SINC; BUF_RESPOSTA keeps the last reply until the next command.
 class Protocol {
  public:
-  Protocol(SerialPort& port, Clock& clock, WindowTurns& window = no_window())
-      : port_(port), clock_(clock), window_(window) {}
+  Protocol(SerialPort& port, Clock& clock) : port_(port), clock_(clock) {}
 
   std::uint8_t BYTE_SINC = 0;
   std::array<std::uint8_t, 257> BUF_COMANDO{};
@@ -71,7 +68,6 @@ class Protocol {
 
   SerialPort& port_;
   Clock& clock_;
-  WindowTurns& window_;
 };
 
 }  // namespace patu

@@ -25,7 +25,6 @@ constexpr milliseconds kWritePerByte{5000};
 constexpr milliseconds kWriteConstant{5000};
 // One byte on the wire at 9600 baud, 8N1: ten bits.
 constexpr std::chrono::microseconds kByteTime{10'000'000 / 9600 + 1};
-constexpr milliseconds kTurnEvery{100};
 
 // poll()'s time-out for a wait until `deadline`, rounded up so that it never wakes early and
 // spins on a remainder below one millisecond.
@@ -42,32 +41,15 @@ std::string PosixSerialPort::default_path(int port_number) {
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
-PosixSerialPort::PosixSerialPort(PathMap map, WindowTurns& window)
-    : map_(std::move(map)), window_(window) {}
-
-void PosixSerialPort::take_turn_if_due() {
-  if (Steady::now() < next_turn_) return;
-  window_.take_turn();
-  next_turn_ = Steady::now() + kTurnEvery;
-}
+PosixSerialPort::PosixSerialPort(PathMap map) : map_(std::move(map)) {}
 
 short PosixSerialPort::wait_for(short events, Steady::time_point deadline) {
   for (;;) {
     pollfd p{PORTA_SERIAL, events, 0};
-    const int r = poll(&p, 1, poll_timeout_ms(std::min(deadline, next_turn_)));
+    const int r = poll(&p, 1, poll_timeout_ms(deadline));
     const int error = errno;
-    take_turn_if_due();
     if (r > 0) return p.revents;
     if ((r == 0 && Steady::now() >= deadline) || (r < 0 && error != EINTR)) return 0;
-  }
-}
-
-void PosixSerialPort::sleep_until(Steady::time_point deadline) {
-  for (;;) {
-    take_turn_if_due();
-    const auto now = Steady::now();
-    if (now >= deadline) return;
-    std::this_thread::sleep_for(std::min(deadline, next_turn_) - now);
   }
 }
 
@@ -155,7 +137,7 @@ bool PosixSerialPort::ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t cou
   while (ioctl(PORTA_SERIAL, TIOCOUTQ, &queued) == 0 && queued > 0) {
     const auto now = Steady::now();
     if (now >= deadline) break;
-    sleep_until(std::min<Steady::time_point>(now + kByteTime * queued, deadline));
+    std::this_thread::sleep_until(std::min<Steady::time_point>(now + kByteTime * queued, deadline));
   }
   queued = std::clamp(queued, 0, static_cast<int>(accepted));
   written = accepted - static_cast<std::uint32_t>(queued);
@@ -181,7 +163,7 @@ bool PosixSerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::u
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     }
     // Hung up or failing: nothing more can arrive, so the line is silent until the time-out.
-    sleep_until(deadline);
+    std::this_thread::sleep_until(deadline);
     break;
   }
   return read == count;

@@ -2,15 +2,13 @@
 // The serial port on a POSIX terminal device (a real serial line or a pseudo-terminal):
 // raw 9600 baud 8N1 without flow control, the modem lines and their hang-up on close as found,
 // exclusive, with the read and write time-outs of link/serial.h kept by the backend itself. Waits
-// sleep in poll(); nothing spins, not even on a hung-up line. While a call waits, the window
-// takes a turn at least every 100 ms (and no more often).
+// sleep in poll(); nothing spins, not even on a hung-up line.
 
 #include <chrono>
 #include <functional>
 #include <string>
 
 #include "link/serial.h"
-#include "link/window_turns.h"
 
 namespace patu {
 
@@ -22,7 +20,7 @@ class PosixSerialPort final : public SerialPort {
   // "/dev/ttyS" followed by port_number - 1.
   static std::string default_path(int port_number);
 
-  explicit PosixSerialPort(PathMap map = default_path, WindowTurns& window = no_window());
+  explicit PosixSerialPort(PathMap map = default_path);
   // Closes the port if it is still open.
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
@@ -50,15 +48,10 @@ class PosixSerialPort final : public SerialPort {
   OpenCode CONFIGURA_PORTA(int port_number, int& fd);
   static void close_steps(int fd);
   // Waits until `fd` is ready for `events` or `deadline` passes: the poll events, 0 on
-  // time-out. The window takes its turns meanwhile.
+  // time-out.
   short wait_for(short events, Steady::time_point deadline);
-  void sleep_until(Steady::time_point deadline);
-  // Hands the window its turn if one is due.
-  void take_turn_if_due();
 
   PathMap map_;
-  WindowTurns& window_;
-  Steady::time_point next_turn_{};
   int PORTA_SERIAL = -1;
   bool open_ = false;
   OpenCode open_code_ = OpenCode::ok;

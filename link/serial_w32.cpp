@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "link/wait_w32.h"
-
 namespace patu {
 
 namespace {
@@ -27,6 +25,8 @@ constexpr DWORD kReadPerByteMs = 100;
 // as soon as it has a byte, or at once with none, which reads as 16 ms at most. Half the
 // interval tells the two apart with room on both sides.
 constexpr DWORD kEarlyBelowMs = 50;
+// The driver's queues, each way.
+constexpr DWORD kQueueBytes = 256;
 // Between two reads that a driver ended at once with nothing: no spinning on such a driver.
 constexpr DWORD kEarlyRetryMs = 10;
 
@@ -43,9 +43,8 @@ struct Request {
 };
 
 // Starts `request` and waits for its end; `request` is released, and left to the driver, when
-// the request outlives its bound and its cancel.
-RequestEnd run_request(HANDLE handle, bool is_write, std::unique_ptr<Request>& request,
-                       WindowTurns& window) {
+// the request outlives its bound and its cancel, or a wait for it fails.
+RequestEnd run_request(HANDLE handle, bool is_write, std::unique_ptr<Request>& request) {
   RequestEnd end;
   OVERLAPPED& overlapped = request->overlapped;
   overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -60,21 +59,25 @@ RequestEnd run_request(HANDLE handle, bool is_write, std::unique_ptr<Request>& r
                : ReadFile(handle, request->buffer.data(), count, &ignored, &overlapped);
   if (done_at_once || GetLastError() == ERROR_IO_PENDING) {
     // A request that the driver ended at once leaves nothing to wait for.
-    if (done_at_once ||
-        wait_for_object(overlapped.hEvent, request_bound_ms(is_write, count), window)) {
-      DWORD count_done = 0;
-      end.completed = GetOverlappedResult(handle, &overlapped, &count_done, FALSE) != 0;
-      end.count = end.completed ? std::min<DWORD>(count_done, count) : 0;
-    } else {
+    DWORD woke = done_at_once
+                     ? WAIT_OBJECT_0
+                     : WaitForSingleObject(overlapped.hEvent, request_bound_ms(is_write, count));
+    if (woke == WAIT_TIMEOUT) {
       // A driver that does not end the request (a hung adapter): only this one is cancelled,
       // and a driver may not end the cancel either.
       CancelIoEx(handle, &overlapped);
-      if (!wait_for_object(overlapped.hEvent, kCancelBoundMs, window)) {
-        request.release();  // deliberately never freed, nor its event closed
-        end.left_pending = true;
-        return end;
-      }
+      woke = WaitForSingleObject(overlapped.hEvent, kCancelBoundMs);
     }
+    if (woke != WAIT_OBJECT_0) {
+      // Still running, or a failed wait that cannot tell: the driver may still write into it.
+      request.release();  // deliberately never freed, nor its event closed
+      end.left_pending = true;
+      return end;
+    }
+    // A request that completed just as it was cancelled keeps what it transferred.
+    DWORD count_done = 0;
+    end.completed = GetOverlappedResult(handle, &overlapped, &count_done, FALSE) != 0;
+    end.count = end.completed ? std::min<DWORD>(count_done, count) : 0;
   }
   CloseHandle(overlapped.hEvent);
   return end;
@@ -111,7 +114,7 @@ OpenCode Win32SerialPort::CONFIGURA_PORTA(int port_number, HANDLE& handle) {
                        FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return OpenCode::not_opened;
 
-  SetupComm(handle, 256, 256);
+  SetupComm(handle, kQueueBytes, kQueueBytes);
   // Windows opens a port with the settings of its last open, whoever made them, so the whole
   // line is set here. Left as found, XON/XOFF (a terminal program's default) would take the
   // device's 0x13 and 0x11, the wire form of data bytes 0xCE and 0xEE, as flow control, and
@@ -129,6 +132,12 @@ OpenCode Win32SerialPort::CONFIGURA_PORTA(int port_number, HANDLE& handle) {
   dcb.StopBits = ONESTOPBIT;
   dcb.fOutX = FALSE;
   dcb.fInX = FALSE;
+  // Unused with XON/XOFF off, yet SetCommState refuses equal characters (a driver may report
+  // 0 and 0) and limits beyond the queue.
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.XonLim = kQueueBytes / 4;
+  dcb.XoffLim = kQueueBytes / 4;
   dcb.fOutxCtsFlow = FALSE;
   dcb.fOutxDsrFlow = FALSE;
   if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
@@ -205,27 +214,25 @@ void Win32SerialPort::FECHA_PORTA() {
   open_ = false;
 }
 
-RequestEnd read_request(HANDLE handle, std::uint8_t* bytes, std::uint32_t count,
-                        WindowTurns& window) {
+RequestEnd read_request(HANDLE handle, std::uint8_t* bytes, std::uint32_t count) {
   auto request = std::make_unique<Request>();
   request->buffer.resize(count);
-  const RequestEnd end = run_request(handle, false, request, window);
+  const RequestEnd end = run_request(handle, false, request);
   if (end.count > 0) std::copy_n(request->buffer.begin(), end.count, bytes);
   return end;
 }
 
-RequestEnd write_request(HANDLE handle, const std::uint8_t* bytes, std::uint32_t count,
-                         WindowTurns& window) {
+RequestEnd write_request(HANDLE handle, const std::uint8_t* bytes, std::uint32_t count) {
   auto request = std::make_unique<Request>();
   request->buffer.assign(bytes, bytes + count);
-  return run_request(handle, true, request, window);
+  return run_request(handle, true, request);
 }
 
 bool Win32SerialPort::ESCREVE_PORTA(const std::uint8_t* bytes, std::uint32_t count,
                                     std::uint32_t& written) {
   written = 0;
   if (!open_ || dead_) return false;
-  const RequestEnd end = write_request(PORTA_SERIAL, bytes, count, window_);
+  const RequestEnd end = write_request(PORTA_SERIAL, bytes, count);
   dead_ = end.left_pending;
   written = end.count;
   return end.completed && written == count;
@@ -240,7 +247,7 @@ bool Win32SerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::u
   DWORD last_bytes_by = start;
   for (;;) {
     const DWORD asked = GetTickCount();
-    const RequestEnd end = read_request(PORTA_SERIAL, buffer + read, count - read, window_);
+    const RequestEnd end = read_request(PORTA_SERIAL, buffer + read, count - read);
     const DWORD now = GetTickCount();
     dead_ = end.left_pending;
     read += end.count;
@@ -255,7 +262,7 @@ bool Win32SerialPort::LE_PORTA(std::uint32_t count, std::uint8_t* buffer, std::u
     }
     if (read > 0 && now - last_bytes_by > kReadIntervalMs) return false;
     const DWORD total_left = kReadPerByteMs * count - (now - start);
-    pause_waking_for_messages(std::min(kEarlyRetryMs, total_left), window_);
+    Sleep(std::min(kEarlyRetryMs, total_left));
   }
 }
 

@@ -79,7 +79,7 @@ int Application::Run(Form& main) {
   main_ = main.handle();
   ShowWindow(handle_, SW_SHOWNA);
   main.Show();
-  while (!terminated_) HandleMessage();
+  while (!terminated_ || job_running_) HandleMessage();
   return 0;
 }
 

@@ -50,8 +50,8 @@ class Application {
   int dpi() const { return dpi_; }
   int scale(int design) const;
 
-  // Shows `main` (its show and activation events run) and serves events until Terminate.
-  // Returns the program's exit code.
+  // Shows `main` (its show and activation events run) and serves events until Terminate,
+  // and a running job has ended. Returns the program's exit code.
   int Run(Form& main);
   // Waits for one message and handles it; a quit message counts as Terminate.
   void HandleMessage();
@@ -61,6 +61,8 @@ class Application {
   // a modal form that is open or opens afterwards closes at once with no answer.
   void Terminate();
   bool Terminated() const { return terminated_; }
+  // A job runs on its own thread: the event loop outlasts Terminate until it has ended.
+  void set_job_running(bool running) { job_running_ = running; }
   // Hides every form with the owner, leaving only the taskbar button.
   void Minimize();
   // For a window of the program that became active while disabled under a modal window (the
@@ -109,6 +111,7 @@ class Application {
   HICON small_icon_ = nullptr;
   std::optional<TaskbarButton> taskbar_;  // made with the owner, released before it goes
   bool terminated_ = false;
+  bool job_running_ = false;
   Cursor cursor_ = Cursor::normal;
   bool held_ = false;
   EXECUTION_STATE execution_state_ = 0;  // the thread's own before hold_pc

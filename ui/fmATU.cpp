@@ -42,7 +42,7 @@ std::string memo_text(const std::vector<std::string>& lines) {
 }  // namespace
 
 TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& package)
-    : Form(app), lines_(lines), package_(package) {
+    : Form(app), lines_(lines), package_(package), jobs_(*this, [this] { job_ended(); }) {
   create(kMainTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 0,
          349, 508);
   HFONT font = make_font(8);
@@ -95,7 +95,11 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
   FormCreate();
 }
 
-TfmATU::~TfmATU() { destroy(); }
+TfmATU::~TfmATU() {
+  // A job still running reaches these windows: it ends first.
+  jobs_.wait();
+  destroy();
+}
 
 void TfmATU::connect(TfmMSG& fmMSG, UpdateJob& job) {
   fmMSG_ = &fmMSG;
@@ -105,14 +109,14 @@ void TfmATU::connect(TfmMSG& fmMSG, UpdateJob& job) {
 void TfmATU::FormCreate() {
   LISTA_PORTAS = {&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6};
   ports_.emplace(std::array{&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6}, lbGG,
-                 [this] { return job_ != nullptr && job_->running(); });
+                 [this] { return jobs_.running(); });
   ports_->watch(handle());
 }
 
 void TfmATU::FormShow() { app().ProcessMessages(); }
 
 void TfmATU::FormActivate() {
-  if (package_shown_ || job_->running()) return;
+  if (package_shown_ || jobs_.running()) return;
   package_shown_ = true;
   const LoadResult loaded = load_package(lines_, package_);
   if (loaded.lbDATA) set_label(lbDATA, *loaded.lbDATA);
@@ -135,7 +139,11 @@ void TfmATU::btATUALIZAClick() {
     show_load_error();
     return;
   }
-  job_->btATUALIZAClick();
+  if (jobs_.start([this] { job_->btATUALIZAClick(); })) app().set_job_running(true);
+}
+
+void TfmATU::job_ended() {
+  app().set_job_running(false);
   if (!app().Terminated()) ports_->job_ended();
 }
 
@@ -168,8 +176,6 @@ void TfmATU::step_progress(int delta) {
 int TfmATU::progress_max() const {
   return static_cast<int>(SendMessageW(pbAND, PBM_GETRANGE, FALSE, 0));
 }
-
-void TfmATU::process_messages() { app().ProcessMessages(); }
 
 void TfmATU::message_box(std::string_view text, Box box) {
   report_opens(box);
@@ -208,7 +214,7 @@ LRESULT TfmATU::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == kAtualizaId && HIWORD(wp) == BN_CLICKED) btATUALIZAClick();
       return 0;
     case WM_CLOSE:
-      // Ends the program; during a job the job runs to its end first.
+      // Ends the program; during a job the job runs to its end first (Application::Run).
       app().Terminate();
       return 0;
     case WM_SYSCOMMAND:

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the package's name, date and contents, the choice of serial port, the
-// "Atualiza" button that runs the update job, the status line and the progress bar. The
-// job reports through it (JobWindow). The program's taskbar button follows the bar, turns to
+// "Atualiza" button that runs the update job on a thread of its own, the status line and the
+// progress bar. The job reports through it (JobWindow), its calls carried to this window's
+// thread by jobs(). The program's taskbar button follows the bar, turns to
 // its error state as the failure box opens and shows nothing at any other report; a report
 // (any message but the prompt, any message box) that opens while another program is in front
 // flashes the button. Needs the common controls initialised (progress bar).
@@ -18,6 +19,7 @@
 #include "ui/com_ports.h"
 #include "ui/fmMSG.h"
 #include "ui/form.h"
+#include "ui/job_thread.h"
 #include "update/job.h"
 #include "update/window.h"
 
@@ -34,6 +36,8 @@ class TfmATU final : public Form, public JobWindow {
 
   // The dialog of SHOW_MSG and the job behind "Atualiza"; set before the window is shown.
   void connect(TfmMSG& fmMSG, UpdateJob& job);
+  // The thread of the job behind "Atualiza", which is also the window as the job sees it.
+  JobThread& jobs() { return jobs_; }
 
   // Builds LISTA_PORTAS over the ports present, selects the port at start and watches ports
   // come and go.
@@ -47,8 +51,8 @@ class TfmATU final : public Form, public JobWindow {
   // One handler for the six port panels: the sender turns yellow, the rest white, and its
   // Tag becomes the chosen port, named by the status line while no job runs.
   void pnCOM1Click(Panel& sender);
-  // Runs the update job (which refuses a second press while it runs); then the panels catch
-  // up with the ports that came or went meanwhile.
+  // Starts the update job, unless one runs; once it has ended, the panels catch up with the
+  // ports that came or went meanwhile.
   void btATUALIZAClick();
 
   // JobWindow
@@ -57,7 +61,6 @@ class TfmATU final : public Form, public JobWindow {
   void set_status(std::string_view text) override;
   void step_progress(int delta) override;
   int progress_max() const override;
-  void process_messages() override;
   void message_box(std::string_view text, Box box) override;
   void set_cursor(Cursor cursor) override;
   // A close request during a job is recorded the same way: the job runs to its end.
@@ -87,6 +90,8 @@ class TfmATU final : public Form, public JobWindow {
 
  private:
   void show_load_error();
+  // On the window's thread, once the job's end has come back.
+  void job_ended();
   // A report of the job opens: the taskbar button leaves the progress, or shows the failure,
   // and calls the technician back.
   void report_opens(Box box);
@@ -98,6 +103,7 @@ class TfmATU final : public Form, public JobWindow {
   std::optional<PortPanelsView> ports_;
   bool package_shown_ = false;
   std::optional<std::string> load_error_;
+  JobThread jobs_;
 };
 
 }  // namespace patu

@@ -28,10 +28,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   patu::TfmATU fmATU(app, lines, package);
   patu::TfmMSG fmMSG(app);
-  // The main window takes its turns at its messages in every wait of the link.
-  patu::Win32SerialPort port(fmATU);
-  patu::Protocol link(port, patu::system_clock(), fmATU);
-  patu::UpdateJob job(port, link, lines, package, fmATU);
+  // The job runs on a thread of its own and reaches the window through the carrier.
+  patu::Win32SerialPort port;
+  patu::Protocol link(port, patu::system_clock());
+  patu::UpdateJob job(port, link, lines, package, fmATU.jobs());
   fmATU.connect(fmMSG, job);
   return app.Run(fmATU);
 }

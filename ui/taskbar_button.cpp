@@ -27,7 +27,13 @@ bool TaskbarButton::on_message(UINT msg, WPARAM wp) {
     return false;
   }
   if (msg != created_message_ || created_message_ == 0) return false;
-  if (!list_) make_interface();
+  // The interface of a taskbar made anew (Explorer restarted): the old one served the old
+  // taskbar.
+  if (list_) {
+    list_->Release();
+    list_ = nullptr;
+  }
+  make_interface();
   // A button made anew shows nothing yet.
   shown_state_ = State::none;
   show();

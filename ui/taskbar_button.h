@@ -4,10 +4,10 @@
 // flash that calls the technician back to a report opened while another program was in front.
 //
 // The taskbar interface is made only once the taskbar says the button exists (its registered
-// message "TaskbarButtonCreated" reaching the owner), and its state shown again whenever the
-// message comes back (the taskbar made anew, as when Explorer restarts). Without a taskbar or
-// the interface (no such message, COM or the interface failing) the state is kept and shown
-// nowhere, and the program works as without it.
+// message "TaskbarButtonCreated" reaching the owner), and made again, with the state shown
+// anew, whenever the message comes back (the taskbar made anew, as when Explorer restarts). Without
+// a taskbar or the interface (no such message, COM or the interface failing) the state is kept and
+// shown nowhere, and the program works as without it.
 
 #include <windows.h>
 

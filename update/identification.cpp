@@ -39,16 +39,11 @@ bool LE_IDENTIFICACAO(Protocol& link, std::string& serial) {
   return true;
 }
 
-int CART_V2(Protocol& link, JobWindow& window, std::string& serial) {
+int CART_V2(Protocol& link, std::string& serial) {
   link.BYTE_SINC = kSync;
-  int result = kIdOk;
-  if (!LE_IDENTIFICACAO(link, serial)) {
-    window.process_messages();
-    link.BYTE_SINC = kSyncOtherVersion;
-    result = LE_IDENTIFICACAO(link, serial) ? kIdOtherVersion : kIdNoAnswer;
-  }
-  window.process_messages();
-  return result;
+  if (LE_IDENTIFICACAO(link, serial)) return kIdOk;
+  link.BYTE_SINC = kSyncOtherVersion;
+  return LE_IDENTIFICACAO(link, serial) ? kIdOtherVersion : kIdNoAnswer;
 }
 
 }  // namespace patu

@@ -6,7 +6,6 @@
 
 #include "link/protocol.h"
 #include "link/serial.h"
-#include "update/window.h"
 
 namespace patu {
 
@@ -23,7 +22,7 @@ bool LE_IDENTIFICACAO(Protocol& link, std::string& serial);
 // Identification results.
 enum : int { kIdOk = 0, kIdOtherVersion = 1, kIdNoAnswer = 2 };
 
-// Tries sync byte 0x86, then 0x85; pumps window messages between the tries and at the end.
-int CART_V2(Protocol& link, JobWindow& window, std::string& serial);
+// Tries sync byte 0x86, then 0x85.
+int CART_V2(Protocol& link, std::string& serial);
 
 }  // namespace patu

@@ -33,15 +33,12 @@ void put16(Block& block, int at, std::uint32_t value) {
 }  // namespace
 
 void UpdateJob::btATUALIZAClick() {
-  // A press that reaches the handler while a job pumps messages, or with a package that is
-  // not (or no longer) loaded, starts nothing.
-  if (running_ || !package_.loaded) return;
-  running_ = true;
+  // A press with a package that is not (or no longer) loaded starts nothing.
+  if (!package_.loaded) return;
 
   window_.set_cursor(Cursor::hourglass);
   window_.step_progress(-window_.progress_max());
   if (window_.SHOW_MSG(kMsgPrompt)) {
-    window_.process_messages();
     if (!port_.ABRE_PORTA(window_.PORTA_COM())) {
       window_.SHOW_MSG(kMsgPortError);
     } else {
@@ -54,7 +51,7 @@ void UpdateJob::btATUALIZAClick() {
           report(kMsgIncompatible);
           break;
         case ProbeOutcome::answer_t:
-          switch (CART_V2(link_, window_, NUM_SERIE)) {
+          switch (CART_V2(link_, NUM_SERIE)) {
             case kIdOk:
               ATUALIZA();
               window_.request_end();
@@ -74,14 +71,12 @@ void UpdateJob::btATUALIZAClick() {
     }
   }
   window_.set_cursor(Cursor::normal);
-  running_ = false;
 }
 
 bool UpdateJob::ATUALIZA() {
   // The application ends after every run of the update, and a run consumes the package's
   // lines: it can never serve a second one.
   package_.loaded = false;
-  window_.process_messages();
   Block novo;
   novo.fill(0xFF);
 
@@ -103,7 +98,6 @@ bool UpdateJob::ATUALIZA() {
 
   // From here on the device is written: a failure must be reported, never left silent.
   window_.set_status(std::string(kStatusRunning) + NUM_SERIE);
-  window_.process_messages();
   window_.step_progress(1);
 
   if (!write_section(package_.END_SECAO1) || !write_section(package_.END_SECAO2)) {
@@ -128,9 +122,7 @@ bool UpdateJob::ATUALIZA() {
       ++package_.LINHA_ATUAL;
       ++pagina;
       window_.step_progress(1);
-      window_.process_messages();
     }
-    window_.process_messages();
   }
   put16(novo, kPageTableByte + 2 * static_cast<int>(modulos.size()), pagina);
 
@@ -147,7 +139,6 @@ bool UpdateJob::ATUALIZA() {
 
   window_.step_progress(window_.progress_max());
   window_.set_status(kStatusDone);
-  window_.process_messages();
   report(kMsgDone);
   return true;
 }
@@ -163,7 +154,6 @@ bool UpdateJob::write_section(std::uint32_t endereco) {
     ++package_.LINHA_ATUAL;
     endereco += 128;
     window_.step_progress(1);
-    window_.process_messages();
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The job behind the "Atualiza" button: prompt, port, identification, the update itself
-// and its report. It runs on the window's thread and reaches the window only through
+// and its report. It runs on a thread of its own and reaches the window only through
 // JobWindow.
 
 #include <string>
@@ -30,15 +30,12 @@ class UpdateJob {
             JobWindow& window)
       : port_(port), link_(link), lines_(lines), package_(package), window_(window) {}
 
-  // The click handler. Refused (returns at once, nothing shown) while a job runs or when
-  // the package is not loaded.
+  // The press of "Atualiza", run on the job's thread (one job at a time). Refused (returns at
+  // once, nothing shown) when the package is not loaded.
   void btATUALIZAClick();
   // The update proper; expects the port open, BYTE_SINC 0x86, NUM_SERIE identified and
   // LINHA_ATUAL on the first firmware line. True when every write and FINALIZA succeeded.
   bool ATUALIZA();
-
-  // A job is under way: the window must neither start another nor reload the package.
-  bool running() const { return running_; }
 
   std::string NUM_SERIE;
 
@@ -57,7 +54,6 @@ class UpdateJob {
   const PackageLines& lines_;
   PackageState& package_;
   JobWindow& window_;
-  bool running_ = false;
 };
 
 }  // namespace patu

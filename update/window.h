@@ -1,10 +1,8 @@
 #pragma once
-// What the update job needs of the main window. The Win32 window implements it; tests
-// implement it with a recorder.
+// What the update job needs of the main window. The Win32 window implements it, its calls
+// carried from the job's thread to the window's; tests implement it with a recorder.
 
 #include <string_view>
-
-#include "link/window_turns.h"
 
 namespace patu {
 
@@ -23,8 +21,7 @@ enum class Cursor { normal, hourglass };
 // had begun; any other box is a notice.
 enum class Box { notice, failure };
 
-// The link's waits hand it its turns (take_turn): by default the same as process_messages.
-class JobWindow : public WindowTurns {
+class JobWindow {
  public:
   virtual ~JobWindow() = default;
   // The serial port chosen in the window (1 to 256), read when the port is opened.
@@ -36,10 +33,6 @@ class JobWindow : public WindowTurns {
   // Moves the progress bar by `delta`, kept within its range (PBM_DELTAPOS).
   virtual void step_progress(int delta) = 0;
   virtual int progress_max() const = 0;
-  // Hands pending window messages to the window system; may re-enter the window's
-  // handlers (a second press of "Atualiza", a close request).
-  virtual void process_messages() = 0;
-  void take_turn() override { process_messages(); }
   // A plain modal message box with one text and an OK button, captioned with the
   // application title.
   virtual void message_box(std::string_view text, Box box) = 0;

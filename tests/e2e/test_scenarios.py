@@ -188,7 +188,7 @@ def test_port_choice(e2e):
     """COM 1 not there, then COM 3 chosen by a click: a device of another version (message
     4 left for another program, then answered by a key once pATU's taskbar button brings it
     back), a device that does not answer the probe, one that answers nothing but the probe
-    (while it is identified, the window answers another program's every ask within 250 ms,
+    (while it is identified, the window answers another program's every ask within 100 ms,
     and the end of the session is refused at once). Closing the window ends the program.
     Last, the session ended with message 4 on screen."""
     with e2e.session("port_choice") as s:
@@ -266,7 +266,7 @@ def test_port_choice(e2e):
         s.say(measured)
         with open(f"{s.artifacts}/measured.txt", "a") as f:
             f.write(measured + "\n")
-        s.expect("the window answered within 250 ms all along", longest <= 250)
+        s.expect("the window answered within 100 ms all along", longest <= 100)
         s.expect("the end of the session refused (wineboot's exit status 1)", ended == 1)
         s.expect("and at once, not at the end of a 5 s wait", ended_ms < 2500)
         s.shot("dialog-3", s.window(COMM_ERROR))

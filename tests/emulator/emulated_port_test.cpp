@@ -103,50 +103,6 @@ TEST(EmulatedPortReads, AGapOfOver100MsBetweenBytesEndsTheRead) {
   EXPECT_EQ(waited, 100u);
 }
 
-// A window that notes the host's clock at each of its turns.
-class NotingWindow final : public WindowTurns {
- public:
-  explicit NotingWindow(ManualClock& clock) : clock_(clock) {}
-  void take_turn() override { at.push_back(clock_.tick_ms()); }
-  std::vector<std::uint32_t> at;
-
- private:
-  ManualClock& clock_;
-};
-
-TEST(EmulatedPortReads, TheirWaitsHandTheWindowATurnEvery100MsOfThemAndNoMoreOften) {
-  Device device;
-  ManualClock clock{1000};
-  NotingWindow window{clock};
-  EmulatedPort port(device, clock, 1, window);
-  ASSERT_TRUE(port.ABRE_PORTA(1));
-  std::uint8_t buffer[32];
-  std::uint32_t got = 0;
-
-  // A silent line: 25 bytes asked for, 2.5 s of waiting.
-  EXPECT_FALSE(port.LE_PORTA(25, buffer, got));
-  std::vector<std::uint32_t> every_100_ms;
-  for (std::uint32_t t = 1000; t < 3500; t += 100) every_100_ms.push_back(t);
-  EXPECT_EQ(window.at, every_100_ms);
-
-  // Bytes that are there take no waiting, and no turn.
-  window.at.clear();
-  const std::uint8_t probe = 0xAB;
-  ASSERT_TRUE(port.ESCREVE_PORTA(&probe, 1, got));
-  ASSERT_TRUE(port.LE_PORTA(1, buffer, got));
-  EXPECT_EQ(window.at, std::vector<std::uint32_t>{});
-
-  // Counted from the last turn, across reads: two polls from 3500 take one each as they
-  // begin; the next falls due as the second ends, and comes as the next wait begins, after
-  // 30 ms of the host's own.
-  EXPECT_FALSE(port.LE_PORTA(1, buffer, got));
-  EXPECT_FALSE(port.LE_PORTA(1, buffer, got));
-  clock.sleep_ms(30);
-  EXPECT_FALSE(port.LE_PORTA(1, buffer, got));
-  EXPECT_EQ(clock.tick_ms(), 3830u);
-  EXPECT_EQ(window.at, (std::vector<std::uint32_t>{3500, 3600, 3730}));
-}
-
 TEST(EmulatedPortContract, OpenCloseAndThePortsThatExist) {
   Device device;
   ManualClock clock;

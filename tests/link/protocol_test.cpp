@@ -188,59 +188,6 @@ TEST_F(ProtocolTest, WriteBlockErasesPausesThenSendsTheEncodedBlock) {
   EXPECT_GE(port.calls[w_sync].tick - erase_done, 50u);
 }
 
-// A window whose every turn takes `turn_ms` of the clock; notes when each turn began.
-class SlowWindow final : public WindowTurns {
- public:
-  SlowWindow(ManualClock& clock, std::uint32_t turn_ms) : clock_(clock), turn_ms_(turn_ms) {}
-  void take_turn() override {
-    began.push_back(clock_.tick_ms());
-    clock_.advance(turn_ms_);
-  }
-  std::vector<std::uint32_t> began;
-
- private:
-  ManualClock& clock_;
-  std::uint32_t turn_ms_;
-};
-
-TEST(ProtocolPauses, HandTheWindowItsTurnsAndKeepTheirLengthHoweverLongATurnTakes) {
-  for (std::uint32_t turn_ms : {0u, 30u, 120u}) {
-    SCOPED_TRACE("turns of " + std::to_string(turn_ms) + " ms");
-    ManualClock clock{1000};
-    FakePort port{clock};
-    ScriptedDevice device{port};
-    SlowWindow window{clock, turn_ms};
-    Protocol link{port, clock, window};
-    port.ABRE_PORTA(1);
-    link.BYTE_SINC = 0x86;
-    device.replies = {ScriptedDevice::ack(), ScriptedDevice::ack()};
-    ASSERT_TRUE(link.GRAVA_BLOCO(0x8A80, random_block(3)));
-
-    // Each pause: from the write or read before it to the call after it. Writes and reads
-    // that find their bytes there take no time, so the window's turn starts with the pause.
-    struct Pause {
-      std::size_t before;  // the call the pause follows
-      std::uint32_t length;
-    };
-    std::vector<Pause> pauses;
-    for (std::size_t i = 0, writes = 0, reads = 0; i < port.calls.size(); ++i) {
-      const auto& c = port.calls[i];
-      if (c.kind == Kind::write && (++writes == 5 || writes == 5 + 1 + 133)) {
-        pauses.push_back({i, 80});  // after the last byte of each frame
-      }
-      if (c.kind == Kind::read && writes == 5 && ++reads == 2) pauses.push_back({i, 50});
-    }
-    ASSERT_EQ(pauses.size(), 3u);
-    for (const Pause& p : pauses) {
-      const std::uint32_t from = port.calls[p.before].tick;
-      const std::uint32_t to = port.calls[p.before + 1].tick;
-      EXPECT_GE(to - from, p.length) << "the pause after call " << p.before;
-      EXPECT_NE(std::find(window.began.begin(), window.began.end(), from), window.began.end())
-          << "no turn as the pause after call " << p.before << " began";
-    }
-  }
-}
-
 TEST_F(ProtocolTest, FailedEraseSendsNoWriteFrame) {
   device.replies = {ScriptedDevice::ack(0x00), ScriptedDevice::ack()};
   EXPECT_FALSE(link.GRAVA_BLOCO(0x8A80, random_block(4)));

@@ -58,13 +58,6 @@ void open_raw_pty(int& master, int& slave, std::string& slave_path) {
   slave_path = name;
 }
 
-// A window that notes the time of each of its turns.
-class NotingWindow final : public WindowTurns {
- public:
-  void take_turn() override { at.push_back(Steady::now()); }
-  std::vector<Steady::time_point> at;
-};
-
 // A pseudo-terminal whose master side the test plays; port 1 is its slave.
 class PtyPeer : public ::testing::Test {
  protected:
@@ -93,8 +86,7 @@ class PtyPeer : public ::testing::Test {
   int master_ = -1;
   int held_slave_ = -1;
   std::string slave_path_;
-  NotingWindow window;
-  PosixSerialPort port{[this](int) { return slave_path_; }, window};
+  PosixSerialPort port{[this](int) { return slave_path_; }};
 };
 
 TEST_F(PtyPeer, BytesSpacedUnderTheIntervalAllArrive) {
@@ -205,39 +197,6 @@ TEST(PosixSerialPort, AnotherProgramsStopBitsAndFlowControlAreReplaced) {
     port.FECHA_PORTA();
     close(slave);
     close(master);
-  }
-}
-
-// The window's turns during a read on a silent line, then on a hung-up one: never two
-// within 100 ms, and none of the waits without them (the gaps printed).
-TEST_F(PtyPeer, ItsWaitsHandTheWindowItsTurns) {
-  for (const bool hung_up : {false, true}) {
-    SCOPED_TRACE(hung_up ? "hung-up line" : "silent line");
-    if (hung_up) hang_up();
-    window.at.clear();
-    std::uint8_t buffer[10];
-    std::uint32_t count = 0;
-    const auto start = Steady::now();
-    EXPECT_FALSE(port.LE_PORTA(10, buffer, count));
-    const auto end = Steady::now();
-    ASSERT_FALSE(window.at.empty());
-    double least = 1e9, most = 0;
-    auto previous = start;
-    for (const auto& t : window.at) {
-      const double gap = std::chrono::duration<double, std::milli>(t - previous).count();
-      if (&t != &window.at.front()) least = std::min(least, gap);
-      most = std::max(most, gap);
-      previous = t;
-    }
-    most = std::max(most, std::chrono::duration<double, std::milli>(end - previous).count());
-    std::printf(
-        "%s: %zu turns over %lld ms, %.1f to %.1f ms apart\n",
-        hung_up ? "hung-up line" : "silent line", window.at.size(),
-        static_cast<long long>(std::chrono::duration_cast<milliseconds>(end - start).count()),
-        least, most);
-    EXPECT_GE(least, 100.0);
-    // A machine under load wakes late; a wait without turns would show its whole second.
-    EXPECT_GE(window.at.size(), 5u);
   }
 }
 

@@ -4,20 +4,17 @@
 // time-outs, or ends every read at once with at most one byte, or leaves a read pending for
 // ever and ignores its cancel. The job runs over it against the device emulator on a
 // pseudo-terminal plugged in as COM1 (started with --module-area 4000, the small package's).
-// Last, with nothing behind the port, the window's turns in the port's and the clock's
-// waits, as another thread asking the window sees them.
+// Last, a wait for a request that fails.
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/clock.h"
@@ -37,6 +34,7 @@ enum class Reads {
   keep_time_outs,  // as documented
   end_at_once,     // each read over at once, with one byte if one is there, else none
   never_end,       // pending for ever; a cancel is taken and ignored
+  wait_fails,      // pending, its event gone: waiting for it fails
 };
 
 struct Driver {
@@ -87,6 +85,10 @@ BOOL WINAPI driver_ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD r
       g_driver.pending = overlapped;
       g_driver.pending_buffer = buffer;
       g_driver.pending_count = count;
+      SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    case Reads::wait_fails:
+      CloseHandle(overlapped->hEvent);
       SetLastError(ERROR_IO_PENDING);
       return FALSE;
   }
@@ -193,10 +195,10 @@ struct Rig {
   PackageState state;
   LoadResult loaded = load_package(lines, state);
   RecordingWindow window{loaded.pbAND_max.value_or(0)};
-  Win32SerialPort serial{window};
+  Win32SerialPort serial;
   TimedPort port{serial};
   SkippingClock clock;
-  Protocol link{port, clock, window};
+  Protocol link{port, clock};
   UpdateJob job{port, link, lines, state, window};
 };
 
@@ -342,107 +344,24 @@ TEST_F(Drivers, ACancelThatNeverEndsLeavesThePortDeadAndTheJobReports) {
   EXPECT_EQ(rig.link.BUF_RESPOSTA, reply_before);
 }
 
-// A window of this thread, and a turn at it that hands on every message waiting.
-class ThreadWindow final : public WindowTurns {
- public:
-  ThreadWindow()
-      : hwnd(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                             nullptr)) {}
-  ~ThreadWindow() override { DestroyWindow(hwnd); }
-  void take_turn() override {
-    ++turns;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
-  const HWND hwnd;
-  int turns = 0;
-};
-
-// Another thread asks `window` every 20 ms, as Windows and other programs do, while `work`
-// runs on this one: the longest it waited for an answer, in ms.
-double longest_unanswered(ThreadWindow& window, const std::function<void()>& work) {
-  std::atomic<bool> working{true};
-  std::atomic<bool> measuring{false};  // the asks that count: those made while `work` runs
-  std::atomic<int> answered{0};
-  std::atomic<bool> asking{true};
-  double longest = 0;
-  std::thread asker([&] {
-    while (working) {
-      const bool counts = measuring;
-      const auto asked = Steady::now();
-      DWORD_PTR result = 0;
-      SendMessageTimeoutW(window.hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &result);
-      if (counts) longest = std::max(longest, ms_between(asked, Steady::now()));
-      ++answered;
-      Sleep(20);
-    }
-    asking = false;
-  });
-  // Answered as an idle window answers, until the asker is under way, and once `work` is over.
-  const auto serve = [&](const auto& until) {
-    while (!until()) {
-      MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      window.take_turn();
-    }
-  };
-  serve([&] { return answered > 0; });
-  measuring = true;
-  work();
-  working = false;
-  serve([&] { return !asking; });
-  asker.join();
-  return longest;
-}
-
-// An overlapped read on a pipe nobody writes to: a request its driver never ends by itself.
-struct SilentPipe {
-  SilentPipe() {
-    const std::wstring name = L"\\\\.\\pipe\\patu-turns-" + std::to_wstring(GetCurrentProcessId());
-    pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 16, 16, 0, nullptr);
-    writer = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  }
-  ~SilentPipe() {
-    CloseHandle(writer);
-    CloseHandle(pipe);
-  }
-  HANDLE pipe;
-  HANDLE writer;
-};
-
-TEST(WindowTurnsW32, APauseAndAHungRequestAnswerTheWindowsMessagesAsTheyCome) {
-  ThreadWindow window;
-  ASSERT_NE(window.hwnd, nullptr);
-  SilentPipe silent;
-  ASSERT_NE(silent.pipe, INVALID_HANDLE_VALUE);
-  ASSERT_NE(silent.writer, INVALID_HANDLE_VALUE);
+// A wait that fails cannot tell whether the driver still holds the request: the port is
+// dead at once, not after a time-out, and no cancel is tried.
+TEST_F(Drivers, AFailedWaitLeavesThePortDead) {
+  Rig rig;
+  ASSERT_TRUE(rig.serial.ABRE_PORTA(1));
+  g_driver.reads = Reads::wait_fails;
   std::uint8_t byte = 0;
-
-  double paused_ms = 0;
-  const double in_pause = longest_unanswered(window, [&] {
-    const auto start = Steady::now();
-    system_clock().pause_ms(800, window);
-    paused_ms = ms_between(start, Steady::now());
-  });
-  const int pause_turns = window.turns;
-  double read_ms = 0;
-  const double in_request = longest_unanswered(window, [&] {
-    const auto start = Steady::now();
-    EXPECT_FALSE(read_request(silent.pipe, &byte, 1, window).completed);
-    read_ms = ms_between(start, Steady::now());
-  });
-  const double without_window = longest_unanswered(
-      window, [&] { EXPECT_FALSE(read_request(silent.pipe, &byte, 1, no_window()).completed); });
-  std::printf(
-      "longest wait for an answer: %.0f ms in a pause of %.0f ms (%d turns), %.0f ms in a read "
-      "given up after %.0f ms; %.0f ms in the same read without a window\n",
-      in_pause, paused_ms, pause_turns, in_request, read_ms, without_window);
-  EXPECT_GE(paused_ms, 800);
-  EXPECT_LE(in_pause, 250);
-  EXPECT_GE(read_ms, 2100 - 20);
-  EXPECT_LE(in_request, 250);
-  EXPECT_GE(without_window, 1000) << "the asker would not see a window that does not answer";
+  std::uint32_t count = 0;
+  const auto start = Steady::now();
+  EXPECT_FALSE(rig.serial.LE_PORTA(1, &byte, count));
+  const double ms = ms_between(start, Steady::now());
+  EXPECT_TRUE(rig.serial.dead());
+  EXPECT_EQ(g_driver.cancel_calls, 0);
+  EXPECT_LT(ms, 50) << "taken for a time-out";
+  g_driver.reads = Reads::keep_time_outs;
+  EXPECT_FALSE(rig.serial.LE_PORTA(1, &byte, count));
+  EXPECT_EQ(g_driver.read_calls, 1) << "a dead port asked its driver";
+  rig.serial.FECHA_PORTA();
 }
 
 }  // namespace

@@ -160,8 +160,9 @@ constexpr ModemLines kModemLines[] = {
 
 // What another program may leave on a port: every setting that ABRE_PORTA forces is off
 // its value: speed, byte size and parity; two stop bits, XON/XOFF both ways, CTS and DSR
-// output flow control, DTR and RTS as `lines` says, and the flags that drop, stop or replace
-// received data. Returns the state that the driver then holds.
+// output flow control, DTR and RTS as `lines` says, the flags that drop, stop or replace
+// received data, other XON/XOFF characters and limits beyond the queue. Returns the state that the
+// driver then holds.
 DCB leave_settings_behind(int port_number, const ModemLines& lines) {
   const std::string path = "\\\\.\\COM" + std::to_string(port_number);
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -186,6 +187,10 @@ DCB leave_settings_behind(int port_number, const ModemLines& lines) {
   dcb.fAbortOnError = TRUE;
   dcb.fDsrSensitivity = TRUE;
   dcb.fErrorChar = TRUE;
+  dcb.XonChar = 0x05;
+  dcb.XoffChar = 0x06;
+  dcb.XonLim = 2048;
+  dcb.XoffLim = 2048;
   EXPECT_TRUE(SetCommState(handle, &dcb));
   DCB held{};
   held.DCBlength = sizeof held;
@@ -234,7 +239,8 @@ void expect_same_dcb(const DCB& actual, const DCB& expected) {
 }
 
 // 9600 8N1, no flow control of either kind, DTR and RTS as `lines` expects, the four flags
-// off and binary mode on; every other field as left behind.
+// off, binary mode on and the XON/XOFF characters and limits usable; every other field as
+// left behind.
 void expect_forced_settings(const DCB& dcb, DCB left_behind, const ModemLines& lines) {
   EXPECT_EQ(dcb.BaudRate, 9600u);
   EXPECT_EQ(dcb.ByteSize, 8);
@@ -254,6 +260,12 @@ void expect_forced_settings(const DCB& dcb, DCB left_behind, const ModemLines& l
   left_behind.fAbortOnError = FALSE;
   left_behind.fDsrSensitivity = FALSE;
   left_behind.fErrorChar = FALSE;
+  // Whatever was left (a driver may report 0 and 0), the flow-control characters are set to
+  // distinct ones and the limits inside the 256-byte queue: SetCommState refuses the rest.
+  left_behind.XonChar = 0x11;
+  left_behind.XoffChar = 0x13;
+  left_behind.XonLim = 64;
+  left_behind.XoffLim = 64;
   expect_same_dcb(dcb, left_behind);
 }
 
@@ -281,7 +293,11 @@ void open_and_check_settings(Win32SerialPort& port, const ModemLines& lines) {
   ASSERT_TRUE(GetCommState(port.handle(), &dcb));
   {
     SCOPED_TRACE("the block read back with GetCommState");
-    expect_forced_settings(dcb, left_behind, lines);
+    // Wine keeps no limits: it reports 10 and 10 whatever was set.
+    DCB limits_as_set = dcb;
+    limits_as_set.XonLim = 64;
+    limits_as_set.XoffLim = 64;
+    expect_forced_settings(limits_as_set, left_behind, lines);
   }
 
   COMMTIMEOUTS timeouts{};

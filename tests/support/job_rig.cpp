@@ -45,7 +45,10 @@ void WatchedPort::FECHA_PORTA() {
 
 void WatchedPort::purge(Purge queue) {
   watch();
-  if (queue == Purge::tx) marks.push_back(clock_.tick_ms());
+  if (queue == Purge::tx) {
+    if (on_command) on_command();
+    marks.push_back(clock_.tick_ms());
+  }
   port_.purge(queue);
 }
 
@@ -53,9 +56,7 @@ JobRun::JobRun(emu::DeviceConfig config, const std::vector<std::string>& package
     : device(std::move(config)),
       lines(package),
       loaded(load_package(lines, state)),
-      window(loaded.pbAND_max.value_or(0)) {
-  window.clock = &clock;
-}
+      window(loaded.pbAND_max.value_or(0)) {}
 
 void expect_pc_held_for_the_exchanges_only(const JobRun& run) {
   EXPECT_EQ(run.port.unguarded, 0) << "the line was used while the PC was not held";

@@ -4,6 +4,7 @@
 // window was shown and what the device holds.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ class WatchedPort final : public SerialPort {
   std::uint32_t longest_gap() const;
   // Reads, writes and purges of an open port while `held` was false.
   int unguarded = 0;
+  // Runs as each command begins, before anything of it reaches the line.
+  std::function<void()> on_command;
 
   bool ABRE_PORTA(int porta) override;
   void FECHA_PORTA() override;
@@ -60,16 +63,10 @@ class WatchedPort final : public SerialPort {
   const bool& held_;
 };
 
-// The device on port 1; the package loaded as the window loads it (see `loaded`). The
-// window takes its turns in the link's waits, and notes the time of each.
+// The device on port 1; the package loaded as the window loads it (see `loaded`).
 struct JobRun {
   JobRun(emu::DeviceConfig config, const std::vector<std::string>& package);
-  // The click arrives with the window's messages, which it gets back once the handler ends.
-  void press() {
-    window.note_turn();
-    job.btATUALIZAClick();
-    window.note_turn();
-  }
+  void press() { job.btATUALIZAClick(); }
   const emu::Dump& dump() const { return device.state(); }
 
   emu::Device device;
@@ -78,9 +75,9 @@ struct JobRun {
   PackageState state;
   LoadResult loaded;
   RecordingWindow window;
-  emu::EmulatedPort emulated{device, clock, 1, window};
+  emu::EmulatedPort emulated{device, clock, 1};
   WatchedPort port{emulated, clock, window.held};
-  Protocol link{port, clock, window};
+  Protocol link{port, clock};
   UpdateJob job{port, link, lines, state, window};
 };
 

@@ -8,16 +8,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <functional>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
-#include "link/wait_w32.h"
 #include "tests/support/import_slot.h"
 #include "tests/ui/driver.h"
 #include "tests/ui/program.h"
@@ -209,11 +202,10 @@ TEST_F(EndOfSession, AReportOnScreenEndsWithTheSession) {
         refused = ask_to_end_session();
         SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
       });
-  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // message 1: the port does not open
+  p.press();  // message 1: the port does not open
   EXPECT_EQ(refused, std::vector<HWND>{});
   EXPECT_TRUE(p.app.Terminated());
   EXPECT_FALSE(IsWindowVisible(p.fmMSG.handle()));
-  EXPECT_FALSE(p.job.running());
 }
 
 // A message box on screen (the failure box, say) closes too when the session ends.
@@ -232,131 +224,6 @@ TEST_F(EndOfSession, AMessageBoxOnScreenClosesWithTheSession) {
   EXPECT_EQ(refused, std::vector<HWND>{});
   EXPECT_TRUE(p.app.Terminated());
   EXPECT_EQ(message_box()(), nullptr);
-}
-
-// The window's turns as the link's waits hand them on, noting whether one is under way.
-class WatchedTurns final : public WindowTurns {
- public:
-  explicit WatchedTurns(WindowTurns& window) : window_(window) {}
-  void take_turn() override {
-    ++turns;
-    in_turn = true;
-    window_.take_turn();
-    in_turn = false;
-  }
-  int turns = 0;
-  bool in_turn = false;
-
- private:
-  WindowTurns& window_;
-};
-
-// A device that takes the probe and answers nothing: each read waits a second, as the Win32
-// port's waits do, answering the window's messages. Counts what reaches it during a turn.
-class SilentLine final : public SerialPort {
- public:
-  explicit SilentLine(WatchedTurns& turns) : turns_(turns) {}
-  std::function<void()> as_first_read_waits;
-  int opens = 0;
-  int closes = 0;
-  int calls_in_turns = 0;
-
-  bool ABRE_PORTA(int) override {
-    if (open_) return false;
-    open_ = true;
-    ++opens;
-    return true;
-  }
-  void FECHA_PORTA() override {
-    closes += open_ ? 1 : 0;
-    open_ = false;
-  }
-  bool ESCREVE_PORTA(const std::uint8_t*, std::uint32_t count, std::uint32_t& written) override {
-    note();
-    written = open_ ? count : 0;
-    return open_;
-  }
-  bool LE_PORTA(std::uint32_t, std::uint8_t*, std::uint32_t& read) override {
-    note();
-    read = 0;
-    if (as_first_read_waits) std::exchange(as_first_read_waits, nullptr)();
-    pause_waking_for_messages(1000, turns_);
-    return false;
-  }
-  void purge(Purge) override { note(); }
-  bool PORTA_ABERTA() const override { return open_; }
-
- private:
-  void note() { calls_in_turns += turns_.in_turn ? 1 : 0; }
-  WatchedTurns& turns_;
-  bool open_ = false;
-};
-
-// While the probe's answer is awaited, with the PC held: the end of the session asked by
-// another thread is refused at once with the reason, a second press of "Atualiza" starts
-// nothing, the close box is recorded and the job runs on to its report; none of them
-// touches the port. The program then ends.
-TEST_F(EndOfSession, InAWaitOfTheLinkEveryHandlerKeepsItsGuard) {
-  Application app{GetModuleHandleW(nullptr)};
-  LineTable lines{sample_package()};
-  PackageState state;
-  TfmATU fmATU{app, lines, state};
-  TfmMSG fmMSG{app};
-  WatchedTurns turns{fmATU};
-  SilentLine line{turns};
-  ManualClock clock;
-  Protocol link{line, clock, fmATU};
-  UpdateJob job{line, link, lines, state, fmATU};
-  fmATU.connect(fmMSG, job);
-  fmATU.Show();
-  app.ProcessMessages();
-
-  std::atomic<LRESULT> answer{-1};
-  std::atomic<double> answered_ms{-1};
-  std::thread system;
-  line.as_first_read_waits = [&] {
-    system = std::thread([&] {
-      const auto asked = std::chrono::steady_clock::now();
-      DWORD_PTR result = 1;
-      if (SendMessageTimeoutW(fmATU.handle(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000,
-                              &result)) {
-        answer = static_cast<LRESULT>(result);
-      }
-      answered_ms =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
-              .count();
-    });
-    PostMessageW(fmATU.btATUALIZA, BM_CLICK, 0, 0);
-    PostMessageW(fmATU.handle(), WM_CLOSE, 0, 0);
-  };
-  {
-    // The prompt alone is answered: message 4, shown once the close is recorded, closes by
-    // itself.
-    ModalDriver driver;
-    driver.then(shown(fmMSG.handle()), [&](HWND) { press(fmMSG.Button1); });
-    SendMessageW(fmATU.btATUALIZA, BM_CLICK, 0, 0);
-  }
-  if (system.joinable()) system.join();
-
-  std::printf("the end of the session, asked during the wait, answered after %.0f ms\n",
-              answered_ms.load());
-  EXPECT_EQ(answer, FALSE) << "the end of the session was not refused";
-  EXPECT_GE(answered_ms, 0);
-  EXPECT_LT(answered_ms, 250);
-  const bool reason_given =
-      std::any_of(g_reason_calls.begin(), g_reason_calls.end(), [&](const ReasonCall& c) {
-        return c.window == fmATU.handle() && c.create && c.taken &&
-               c.text == widen(kEndSessionRefused);
-      });
-  EXPECT_TRUE(reason_given);
-  EXPECT_GT(turns.turns, 0);
-  EXPECT_EQ(line.opens, 1) << "a second job";
-  EXPECT_EQ(line.closes, 1);
-  EXPECT_EQ(line.calls_in_turns, 0) << "a handler reached the port";
-  EXPECT_TRUE(app.Terminated());
-  EXPECT_FALSE(job.running());
-  EXPECT_FALSE(app.holds_pc());
-  EXPECT_EQ(app.cursor(), Cursor::normal);
 }
 
 }  // namespace

@@ -234,7 +234,7 @@ TEST(MainWindow, AFailedLoadIsReportedAndAtualizaStartsNothing) {
   {
     ModalDriver driver;
     driver.then(message_box(), read_and_close);
-    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+    p.press();
   }
   const std::string error = "'2x1' is not a valid integer value";
   EXPECT_EQ(reports, (std::vector<std::string>{error, error}));
@@ -270,11 +270,13 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
   HCURSOR pointer_in_job = nullptr;
   bool button_enabled = false;
   p.port.on_open = [&] {
-    cursor_in_job = p.app.cursor();
-    pointer_in_job = GetCursor();
-    button_enabled = IsWindowEnabled(p.fmATU.btATUALIZA);
-    SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // refused: no second prompt
-    click(p.fmATU.pnCOM2.handle());                    // counts from the next press
+    p.fmATU.jobs().carry([&] {
+      cursor_in_job = p.app.cursor();
+      pointer_in_job = GetCursor();
+      button_enabled = IsWindowEnabled(p.fmATU.btATUALIZA);
+      SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);  // refused: no second prompt
+      click(p.fmATU.pnCOM2.handle());                    // counts from the next press
+    });
   };
   std::vector<std::string> titles;
   ModalDriver driver;
@@ -288,7 +290,7 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
         titles.push_back(text_of(dialog));
         press(p.fmMSG.Button2);
       });
-  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  p.press();
 
   EXPECT_EQ(titles, (std::vector<std::string>{"Mensagem", "Erro de comunicação"}));
   EXPECT_EQ(p.port.opened, std::vector<int>{4});
@@ -298,7 +300,8 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
   EXPECT_EQ(p.fmATU.PORTA_COM(), 2);
   // Back to idle: nothing of the attempt stays.
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
-  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+  // The window under the pointer shows its own once its messages are served again.
+  EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
   EXPECT_EQ(text_of(p.fmATU.lbGG), "COM 2: porta serial deste PC") << "the port chosen meanwhile";
   EXPECT_EQ(progress_pos(p.fmATU), 0);
   EXPECT_FALSE(p.app.Terminated());
@@ -313,11 +316,14 @@ TEST(MainWindow, ClosingDuringAJobLetsItEndAndThenEndsTheProgram) {
     SendMessageW(p.fmATU.handle(), WM_CLOSE, 0, 0);
     window_kept = IsWindowVisible(p.fmATU.handle());
   };
-  // Only the prompt is answered: message 1, shown after the close, closes by itself.
+  // Only the prompt is answered: message 1, shown after the close, closes by itself. The event
+  // loop ends once the job has.
   ModalDriver driver;
   driver.then(shown(p.fmMSG.handle()), [&](HWND) { press(p.fmMSG.Button1); });
-  SendMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  PostMessageW(p.fmATU.btATUALIZA, BM_CLICK, 0, 0);
+  EXPECT_EQ(p.app.Run(p.fmATU), 0);
 
+  EXPECT_FALSE(p.fmATU.jobs().running());
   EXPECT_TRUE(window_kept);
   EXPECT_EQ(p.port.opened, std::vector<int>{1});
   EXPECT_TRUE(p.app.Terminated());

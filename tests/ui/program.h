@@ -84,6 +84,11 @@ struct Program {
     fmATU.Show();
     app.ProcessMessages();
   }
+  // Presses "Atualiza" and serves the window's messages until the job has ended.
+  void press() {
+    SendMessageW(fmATU.btATUALIZA, BM_CLICK, 0, 0);
+    fmATU.jobs().wait();
+  }
 
   Application app{GetModuleHandleW(nullptr)};
   LineTable lines{{}};
@@ -94,7 +99,7 @@ struct Program {
   RecordingPort port;
   ManualClock clock;
   Protocol link{port, clock};
-  UpdateJob job{port, link, source(), state, fmATU};
+  UpdateJob job{port, link, source(), state, fmATU.jobs()};
 };
 
 }  // namespace patu::testing

@@ -223,10 +223,10 @@ TEST(UpdateJob, ProbeThatCannotBeWrittenGivesMessage3AndClosesThePort) {
   rig.press();
   ASSERT_TRUE(rig.device.hung_up());
   rig.window.messages.clear();
-  const int pumps = rig.window.pumps;
+  const std::size_t marks = rig.port.marks.size();
   rig.press();
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgNoDevice}));
-  EXPECT_EQ(rig.window.pumps, pumps + 1) << "identification never ran";
+  EXPECT_EQ(rig.port.marks.size(), marks + 2) << "identification ran: only the open and close";
   EXPECT_FALSE(rig.port.PORTA_ABERTA());
   EXPECT_FALSE(rig.window.end_requested);
 }
@@ -256,11 +256,10 @@ TEST(UpdateJob, AnotherSerialNumberAtTheSecondReadingWritesNothing) {
   JobRun rig({}, shipped_text());
   // Between identification and the update, another device takes the first one's place:
   // its info block carries another serial number.
-  bool swapped = false;
-  rig.window.on_process = [&] {
-    if (swapped || !rig.port.PORTA_ABERTA()) return;
-    swapped = true;
-    Protocol other(rig.port, rig.clock);
+  int command = 0;
+  rig.port.on_command = [&] {
+    if (++command != 2) return;
+    Protocol other(rig.emulated, rig.clock);
     other.BYTE_SINC = 0x86;
     Block info = rig.device.block(0x8000);
     info[2] = 0x00;
@@ -359,59 +358,13 @@ TEST(UpdateJob, EmptyModuleGroupSharesTheNextModulesStartPage) {
             std::vector<std::string>{});
 }
 
-// The link's waits hand the window its turns: a press of "Atualiza" in one starts nothing,
-// and touches neither the line nor the link's buffers, nor costs any time.
-TEST(UpdateJob, PressInAWaitOfTheLinkStartsNothingAndTouchesNothing) {
-  // A device that goes quiet before the info block: the longest waits there are.
-  for (const char* fault : {"", "silence@#1136"}) {
-    SCOPED_TRACE(*fault ? fault : "a sound device");
-    JobRun rig(*fault ? with_fault(fault) : DeviceConfig{}, shipped_text());
-    int presses = 0;
-    rig.window.on_turn = [&] {
-      ++presses;
-      const Protocol before = rig.link;
-      const std::size_t log = rig.dump().log.size();
-      const std::size_t marks = rig.port.marks.size();
-      const std::uint32_t tick = rig.clock.tick_ms();
-      const std::size_t events = rig.window.events.size();
-      rig.job.btATUALIZAClick();
-      EXPECT_EQ(rig.link.BUF_COMANDO, before.BUF_COMANDO);
-      EXPECT_EQ(rig.link.BUF_RESPOSTA, before.BUF_RESPOSTA);
-      EXPECT_EQ(rig.link.ERRO_COM, before.ERRO_COM);
-      EXPECT_EQ(rig.link.TAM_RESPOSTA, before.TAM_RESPOSTA);
-      EXPECT_EQ(rig.link.BYTE_SINC, before.BYTE_SINC);
-      EXPECT_EQ(rig.dump().log.size(), log);
-      EXPECT_EQ(rig.port.marks.size(), marks);
-      EXPECT_EQ(rig.clock.tick_ms(), tick);
-      EXPECT_EQ(rig.window.events.size(), events);
-    };
-    rig.press();
-    EXPECT_GT(presses, 1000) << "turns in the waits";
-    EXPECT_EQ(rig.window.turns, presses);
-    EXPECT_EQ(rig.port.opens, 1);
-    if (*fault) {
-      expect_failure_report(rig, 1 + 56 + 1 + 509);
-    } else {
-      EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgDone}));
-      EXPECT_EQ(commands(rig.dump()).size(), 2u + 2 * 56 + 1 + 2 * 509 + 3);
-    }
-    if (::testing::Test::HasFailure()) break;
-  }
-}
-
-TEST(UpdateJob, PressDuringAJobOrWithoutAPackageStartsNothing) {
+TEST(UpdateJob, PressAfterAnUpdateOrWithoutAPackageStartsNothing) {
   JobRun rig({}, shipped_text());
-  int presses = 0;
-  rig.window.on_process = [&] {
-    if (presses++ < 3) rig.job.btATUALIZAClick();
-  };
   rig.press();
   EXPECT_EQ(rig.window.messages, (std::vector<int>{kMsgPrompt, kMsgDone}));
-  EXPECT_EQ(commands(rig.dump()).size(), 2u + 2 * 56 + 1 + 2 * 509 + 3);
 
   // The update consumed the package: the next press starts nothing.
   rig.window.messages.clear();
-  rig.window.on_process = nullptr;
   rig.press();
   EXPECT_TRUE(rig.window.messages.empty());
 

@@ -8,15 +8,13 @@ namespace {
 // Read time-outs of the port contract, in microseconds.
 constexpr Micros kPerByteUs = 100'000;
 constexpr Micros kIntervalUs = 100'000;
-constexpr Micros kTurnEveryUs = 100'000;
 
 }  // namespace
 
-EmulatedPort::EmulatedPort(Device& device, ManualClock& clock, int device_port, WindowTurns& window)
+EmulatedPort::EmulatedPort(Device& device, ManualClock& clock, int device_port)
     : device_(device),
       clock_(clock),
       device_port_(device_port),
-      window_(window),
       present_{device_port},
       last_tick_(clock.tick_ms()) {}
 
@@ -29,17 +27,6 @@ Micros EmulatedPort::now() {
 }
 
 void EmulatedPort::advance_to(Micros t) {
-  for (Micros at = now(); at < t; at = now()) {
-    if (at >= next_turn_us_) {
-      window_.take_turn();
-      next_turn_us_ = now() + kTurnEveryUs;
-    } else {
-      jump_to(std::min(t, next_turn_us_));
-    }
-  }
-}
-
-void EmulatedPort::jump_to(Micros t) {
   const Micros from = now();
   if (t <= from) return;
   const auto whole_ms = static_cast<std::uint32_t>(t / 1000 - from / 1000);

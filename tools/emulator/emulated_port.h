@@ -1,9 +1,8 @@
 #pragma once
 // The serial port with the emulated device at the other end, in-process and on virtual time:
 // writes reach the Device at the clock's time; reads take its output under the read
-// time-outs of the port contract and move the clock on by exactly the time they waited,
-// handing the window a turn on the way at least every 100 ms of it, as a real port's waits
-// do. Deterministic and thread-free, for engine tests, fault matrices and soaks.
+// time-outs of the port contract and move the clock on by exactly the time they waited.
+// Deterministic and thread-free, for engine tests, fault matrices and soaks.
 //
 // Bytes already on their way when a purge runs (a late reply, say) still arrive afterwards,
 // as they would on a real line. Once the device has hung up, writes fail with count 0 and
@@ -14,7 +13,6 @@
 
 #include "link/clock.h"
 #include "link/serial.h"
-#include "link/window_turns.h"
 #include "tools/emulator/device.h"
 
 namespace patu::emu {
@@ -22,10 +20,8 @@ namespace patu::emu {
 class EmulatedPort final : public SerialPort {
  public:
   // The device sits on port `device_port`; `clock` is the time the host sees, and every
-  // wait of a read advances it, `window` taking its turns. Times on the device start at 0
-  // here.
-  EmulatedPort(Device& device, ManualClock& clock, int device_port = 1,
-               WindowTurns& window = no_window());
+  // wait of a read advances it. Times on the device start at 0 here.
+  EmulatedPort(Device& device, ManualClock& clock, int device_port = 1);
 
   // The port numbers that can be opened (the device's own by default). One that exists
   // without the device is a silent line: writes go nowhere, reads time out.
@@ -44,15 +40,12 @@ class EmulatedPort final : public SerialPort {
 
  private:
   bool device_attached() const { return open_ == device_port_; }
-  // Waits until the device's time `t`, the window taking the turns due on the way.
+  // Waits until the device's time `t`.
   void advance_to(Micros t);
-  void jump_to(Micros t);
 
   Device& device_;
   ManualClock& clock_;
   int device_port_;
-  WindowTurns& window_;
-  Micros next_turn_us_ = 0;
   std::set<int> present_;
   int open_ = 0;  // the open port's number, 0 when none
   std::uint32_t last_tick_;

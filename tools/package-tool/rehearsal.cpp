@@ -29,7 +29,6 @@ class ConfirmingWindow final : public JobWindow {
   void set_status(std::string_view) override {}
   void step_progress(int) override {}
   int progress_max() const override { return max_; }
-  void process_messages() override {}
   void message_box(std::string_view text, Box) override { box = text; }
   void set_cursor(Cursor) override {}
   void request_end() override {}

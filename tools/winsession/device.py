@@ -156,6 +156,8 @@ class Device:
                 [emulator, "--link", link, "--dump", self.dump_path, "--path-file", pty_file,
                  *options],
                 stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        # Its record's times (milliseconds) count from its start: about now.
+        self.started = time.monotonic()
         deadline = time.monotonic() + 20
         while True:
             if os.path.exists(pty_file):

@@ -1,5 +1,7 @@
 """pATU.exe as a technician sees it and works it."""
 
+import time
+
 MAIN = "Atualização Cartucho V2 (Vorn/Tasl.)"
 APP = "Atualização Cartucho VORN"
 
@@ -66,6 +68,36 @@ class Patu:
         """Presses "Atualiza" and answers the prompt with OK: the job goes on to the port."""
         self.press_atualiza()
         self.answer(MESSAGE, "OK")
+
+    def hold(self, how, seconds=4):
+        """Holds the main window in one of Windows' own modal loops for seconds, as a
+        technician may: "menu" opens the window menu (Alt+Space) and closes it with Esc,
+        "scroll" holds the contents' scroll bar down, "drag" drags the title bar (drawn by
+        Wine's own frames). Returns (start, end) of the hold by time.monotonic()."""
+        s = self.session
+        s.snapshot()
+        main = s.last.window(MAIN)
+        if main is None:
+            s.fail("the main window to hold")
+        start = time.monotonic()
+        if how == "menu":
+            s.key(s.window(MAIN), "alt+space")
+            time.sleep(seconds)
+            end = time.monotonic()
+            # The first closes the menu, the second leaves the menu's mode.
+            s.press("Escape")
+            time.sleep(0.2)
+            s.press("Escape")
+        else:
+            if how == "scroll":
+                x, y, w, h = s.control_rect(MAIN, "Edit", None)
+                x, y = x + w - 6, y + h - 6  # the scroll bar's lower arrow
+            else:
+                x, y = main.rect[0] + main.rect[2] // 2, main.rect[1] + 8  # the title bar
+            s.display.hold(x, y, seconds, drag=20 if how == "drag" else 0)
+            end = time.monotonic()
+        s.say(f"held the main window ({how}) for {end - start:.1f} s")
+        return start, end
 
     def answer(self, title, button):
         """Closes a dialog with one of its buttons, by mouse; waits until it is gone."""

@@ -150,6 +150,18 @@ class Display:
         """A left click at x, y on the screen."""
         self._xdotool("mousemove", str(x), str(y), "click", "1")
 
+    def hold(self, x, y, seconds, drag=0):
+        """Presses the left button at x, y, holds it for seconds (moving drag pixels to the
+        right and back every 0.2 s when drag is given), then lets it go."""
+        self._xdotool("mousemove", str(x), str(y), "mousedown", "1")
+        end, moved = time.monotonic() + seconds, False
+        while time.monotonic() < end:
+            time.sleep(0.2)
+            if drag:
+                moved = not moved
+                self._xdotool("mousemove", str(x + (drag if moved else 0)), str(y))
+        self._xdotool("mouseup", "1")
+
     def press(self, key):
         """Presses key wherever the X focus is, moving it nowhere first."""
         self._xdotool("key", key)
