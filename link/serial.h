@@ -24,7 +24,7 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  // Opens and configures port `porta` (1 to 6). False when it cannot be opened or
+  // Opens and configures port `porta` (1 to 256). False when it cannot be opened or
   // configured, and then nothing is left open. While a port is open: false, and the open
   // port stays open and in use.
   virtual bool ABRE_PORTA(int porta) = 0;

@@ -45,7 +45,10 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
     : Form(app),
       lines_(lines),
       package_(package),
-      jobs_(*this, [this] { this->app().set_job_running(false); }) {
+      jobs_(*this, [this] {
+        this->app().set_job_running(false);
+        if (!this->app().Terminated()) ports_->job_ended();
+      }) {
   create(kMainTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 0,
          349, 508);
   HFONT font = make_font(8);
@@ -84,7 +87,7 @@ TfmATU::TfmATU(Application& app, const PackageLines& lines, PackageState& packag
   }
   btATUALIZA = create_control(Panel9.handle(), L"BUTTON", "Atualiza", BS_PUSHBUTTON | WS_TABSTOP,
                               {7, 42, 334, 24}, kAtualizaId, font);
-  lbGG = create_label(Panel9.handle(), kStatusIdle, 10, 68, font, text, face);
+  lbGG = create_label(Panel9.handle(), "", 10, 68, font, text, face);
   pbAND =
       create_control(Panel9.handle(), PROGRESS_CLASSW, "", PBS_SMOOTH, {7, 82, 334, 24}, -1, font);
   Label2 = create_control(Panel9.handle(), L"STATIC", "    Revisado em 16/08/2007",
@@ -111,7 +114,9 @@ void TfmATU::connect(TfmMSG& fmMSG, UpdateJob& job) {
 
 void TfmATU::FormCreate() {
   LISTA_PORTAS = {&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6};
-  porta_com_ = 1;
+  ports_.emplace(std::array{&pnCOM1, &pnCOM2, &pnCOM3, &pnCOM4, &pnCOM5, &pnCOM6}, lbGG,
+                 [this] { return jobs_.running(); });
+  ports_->watch(handle());
 }
 
 void TfmATU::FormShow() { app().ProcessMessages(); }
@@ -133,10 +138,7 @@ void TfmATU::FormActivate() {
   }
 }
 
-void TfmATU::pnCOM1Click(Panel& sender) {
-  for (Panel* port : LISTA_PORTAS) port->set_Color(port == &sender ? kYellow : kWhite);
-  porta_com_ = sender.Tag;
-}
+void TfmATU::pnCOM1Click(Panel& sender) { ports_->click(sender); }
 
 void TfmATU::btATUALIZAClick() {
   if (load_error_) {
@@ -198,6 +200,7 @@ void TfmATU::request_end() { app().Terminate(); }
 void TfmATU::hold_pc(bool held) { app().hold_pc(held); }
 
 LRESULT TfmATU::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
+  if (ports_->handle_message(msg, wp)) return TRUE;
   switch (msg) {
     case WM_SHOWWINDOW:
       if (wp && lp == 0) FormShow();

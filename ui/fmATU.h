@@ -16,6 +16,7 @@
 
 #include "package/lines.h"
 #include "package/loader.h"
+#include "ui/com_ports.h"
 #include "ui/fmMSG.h"
 #include "ui/form.h"
 #include "ui/job_thread.h"
@@ -38,7 +39,8 @@ class TfmATU final : public Form, public JobWindow {
   // The thread of the job behind "Atualiza", which is also the window as the job sees it.
   JobThread& jobs() { return jobs_; }
 
-  // Builds LISTA_PORTAS and selects port 1.
+  // Builds LISTA_PORTAS over the ports present, selects the port at start and watches ports
+  // come and go.
   void FormCreate();
   // Runs as the window is shown: hands every pending message on.
   void FormShow();
@@ -47,13 +49,14 @@ class TfmATU final : public Form, public JobWindow {
   // reports it again instead of starting anything.
   void FormActivate();
   // One handler for the six port panels: the sender turns yellow, the rest white, and its
-  // Tag becomes the chosen port.
+  // Tag becomes the chosen port, named by the status line while no job runs.
   void pnCOM1Click(Panel& sender);
-  // Starts the update job, unless one runs.
+  // Starts the update job, unless one runs; once it has ended the panels catch up with the
+  // ports that came or went meanwhile.
   void btATUALIZAClick();
 
   // JobWindow
-  int PORTA_COM() const override { return porta_com_; }
+  int PORTA_COM() const override { return ports_->chosen(); }
   bool SHOW_MSG(int code) override;
   void set_status(std::string_view text) override;
   void step_progress(int delta) override;
@@ -95,7 +98,7 @@ class TfmATU final : public Form, public JobWindow {
   PackageState& package_;
   TfmMSG* fmMSG_ = nullptr;
   UpdateJob* job_ = nullptr;
-  int porta_com_ = 1;
+  std::optional<PortPanelsView> ports_;
   bool package_shown_ = false;
   std::optional<std::string> load_error_;
   JobThread jobs_;

@@ -34,6 +34,13 @@ void Panel::set_Color(COLORREF color) {
   InvalidateRect(handle_, nullptr, TRUE);
 }
 
+void Panel::set_caption(std::string_view caption, bool greyed) {
+  if (greyed == greyed_ && window_text(handle_) == caption) return;
+  greyed_ = greyed;
+  SetWindowTextW(handle_, widen(caption).c_str());
+  InvalidateRect(handle_, nullptr, TRUE);
+}
+
 LRESULT Panel::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND: {
@@ -51,7 +58,7 @@ LRESULT Panel::handle_message(UINT msg, WPARAM wp, LPARAM lp) {
         GetClientRect(handle_, &r);
         HGDIOBJ old = SelectObject(dc, font_);
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetTextColor(dc, GetSysColor(greyed_ ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT));
         DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &r,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, old);

@@ -27,6 +27,9 @@ class Panel {
   HWND handle() const { return handle_; }
   COLORREF Color() const { return color_; }
   void set_Color(COLORREF color);
+  // A greyed caption says that what the panel stands for is absent.
+  void set_caption(std::string_view caption, bool greyed = false);
+  bool greyed() const { return greyed_; }
 
   int Tag = 0;
   std::function<void(Panel& sender)> OnClick;
@@ -43,6 +46,7 @@ class Panel {
   HBRUSH brush_ = nullptr;
   HFONT font_ = nullptr;
   bool pressed_ = false;
+  bool greyed_ = false;
 };
 
 }  // namespace patu

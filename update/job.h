@@ -14,8 +14,7 @@
 
 namespace patu {
 
-// The status line's text before any job, and the texts the job shows.
-inline constexpr std::string_view kStatusIdle = "Atualização não executada";
+// The texts the job shows.
 inline constexpr std::string_view kStatusRunning = "Atualização em andamento....";
 inline constexpr std::string_view kStatusDone = "Atualização concluída!";
 inline constexpr std::string_view kStatusFailed = "Atualização não concluída!";

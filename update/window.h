@@ -24,7 +24,7 @@ enum class Box { notice, failure };
 class JobWindow {
  public:
   virtual ~JobWindow() = default;
-  // The serial port chosen in the window (1 to 6), read when the port is opened.
+  // The serial port chosen in the window (1 to 256), read when the port is opened.
   virtual int PORTA_COM() const = 0;
   // Shows message `code` modally; true when the user closed it with "OK".
   virtual bool SHOW_MSG(int code) = 0;

@@ -16,6 +16,7 @@
 #include "tests/package/sample_package.h"
 #include "update/job.h"
 #include "update/messages.h"
+#include "update/port_panels.h"
 
 namespace patu {
 namespace {
@@ -118,9 +119,10 @@ TEST_F(Guide, QuotesTheMessageBoxesUnderTheApplicationTitle) {
 }
 
 TEST_F(Guide, QuotesEveryStatusLineText) {
-  for (std::string_view status : {kStatusIdle, kStatusRunning, kStatusDone, kStatusFailed}) {
+  for (std::string_view status : {kStatusRunning, kStatusDone, kStatusFailed}) {
     EXPECT_TRUE(Shows(status));
   }
+  for (std::string_view port : {kUnnamedPort, kAbsentPort}) EXPECT_TRUE(Shows(port));
 }
 
 TEST_F(Guide, QuotesTheReasonWindowsShowsWhenAShutdownIsRefused) {

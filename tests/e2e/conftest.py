@@ -33,12 +33,13 @@ class Setting:
                 raise FileNotFoundError(f"{key}: {value} is missing (build it first)")
             setattr(self, key[5:].lower(), value)
 
-    def session(self, scenario):
-        """A WineSession whose artifacts go to e2e_artifacts/scenario (emptied first)."""
+    def session(self, scenario, ports=(1, 2, 3, 4, 5, 6)):
+        """A WineSession with those COM ports, whose artifacts go to e2e_artifacts/scenario
+        (emptied first)."""
         artifacts = os.path.join(self.e2e_artifacts, scenario)
         shutil.rmtree(artifacts, ignore_errors=True)
         return WineSession(self.e2e_wine, artifacts, emulator=self.emulator,
-                           wintext=self.wintext)
+                           wintext=self.wintext, ports=ports)
 
     def check_image(self, dump_path):
         """(exit status, the differences one a line) of patu-image-check on a dump."""

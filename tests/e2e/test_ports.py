@@ -1,12 +1,14 @@
 """End-to-end runs of two pATU.exe at once under Wine: on one port, where the second must
-leave the first's update alone, and on two ports, each updating its own device. One test a
-scenario; each leaves its artifacts in PATU_E2E_ARTIFACTS/<scenario>.
+leave the first's update alone, and on two ports, each updating its own device; and of the
+ports a PC has past COM 6. One test a scenario; each leaves its artifacts in
+PATU_E2E_ARTIFACTS/<scenario>.
 
 Both programs' windows carry the same titles: their main windows are told apart by their
 handles in a snapshot and by their X windows on the display."""
 
 from winsession import Patu
-from winsession.patu import COMM_ERROR, DONE_LINES, IDLE, MAIN, MESSAGE, PROMPT_LINES, RUNNING
+from winsession.patu import (COMM_ERROR, DONE_LINES, IDLE, MAIN, MESSAGE, PROMPT_LINES, RUNNING,
+                             idle_status)
 
 from test_scenarios import PORT_LINES, bar_past, first_page_step
 
@@ -175,3 +177,40 @@ def test_two_ports_at_once(e2e):
               + "; ".join(f"{d.name} from {a / 1000:.1f} s to {b / 1000:.1f} s ({(b - a) / 1000:.1f} s)"
                           for d, (a, b) in zip(devices, spans)))
         s.check("the two updates ran at once", spans[1][0] < spans[0][1])
+
+
+def update_to_the_end(s, patu, device):
+    """The update of a started pATU.exe, its message 7 answered: it ends, the device whole."""
+    patu.start_update()
+    s.wait("message 7", 600, lambda snap: patu.dialog_shows(MESSAGE, True, False, DONE_LINES, snap))
+    patu.answer(MESSAGE, "OK")
+    s.check("pATU.exe ends with status 0 after message 7", patu.ended() == 0)
+    clean_update(s, device.name, device.stop())
+
+
+def test_adapter_alone_on_com9(e2e):
+    """The PC's one port is COM 9: pATU starts on it, no click, and updates the device there."""
+    with e2e.session("adapter_alone_on_com9", ports=(9,)) as s:
+        s.use_display()
+        device = s.plug("device-com9", 9)
+        patu = Patu(s, e2e.exe).start(idle_status(9))
+        s.check("COM 9 on the last panel, chosen",
+                s.pixel(MAIN, PANEL, "COM 9", 3, 3) == "FFFF00")
+        s.shot("main-window-ports", s.window(MAIN))
+        update_to_the_end(s, patu, device)
+        complete_image(s, e2e, device)
+
+
+def test_click_on_com12(e2e):
+    """Devices on COM 2 and COM 12: pATU starts on COM 2, and a click on "COM 12" updates the
+    device there; the one on COM 2 hears nothing."""
+    with e2e.session("click_on_com12", ports=(2, 12)) as s:
+        s.use_display()
+        com2 = s.plug("device-com2", 2)
+        com12 = s.plug("device-com12", 12, "--serial", SECOND_SERIAL)
+        patu = Patu(s, e2e.exe).start(idle_status(2))
+        s.click_control(MAIN, PANEL, "COM 12")
+        s.wait("COM 12 chosen and named", 10, lambda snap: patu.idle(idle_status(12), snap))
+        update_to_the_end(s, patu, com12)
+        complete_image(s, e2e, com12)
+        s.check("the device on COM 2 untouched", not com2.stop().exchanges)

@@ -7,7 +7,7 @@ import time
 
 from winsession import CLOCK_TICKS, Patu, cpu_ticks
 from winsession.patu import (APP, COMM_ERROR, DONE, DONE_LINES, FAILED, FAILED_BOX, IDLE, MAIN,
-                             MESSAGE, RUNNING, VERSION_ERROR)
+                             MESSAGE, RUNNING, VERSION_ERROR, idle_status)
 
 PORT_LINES = [
     "Não foi possível abrir a porta serial definida para",
@@ -228,7 +228,7 @@ def test_port_choice(e2e):
         s.check('"Cancelar" has the keyboard focus', focus == "Cancelar")
         s.press("space")
         s.gone(VERSION_ERROR, 10)
-        s.wait("the window idle after message 4", 10, lambda snap: patu.idle(IDLE, snap))
+        s.wait("the window idle after message 4", 10, lambda snap: patu.idle(idle_status(3), snap))
         dump = other.stop()
         s.check("the other version saw the probe, 0x86 ignored, one 'D' with 0x85",
                 [e.untimed("n", "frame", "rx", "reply", "sent", "noise") for e in dump.exchanges]
@@ -241,7 +241,7 @@ def test_port_choice(e2e):
         s.wait("message 4 for a device that does not answer", 30,
                lambda snap: patu.dialog_shows(VERSION_ERROR, False, True, VERSION_LINES, snap))
         patu.answer(VERSION_ERROR, "Cancelar")
-        s.wait("the window idle after message 4", 10, lambda snap: patu.idle(IDLE, snap))
+        s.wait("the window idle after message 4", 10, lambda snap: patu.idle(idle_status(3), snap))
         dump = mute.stop()
         s.check("the mute device saw the probe only",
                 [e.untimed() for e in dump.exchanges] == ["probe answer=-"])
@@ -271,7 +271,7 @@ def test_port_choice(e2e):
         s.expect("and at once, not at the end of a 5 s wait", ended_ms < 2500)
         s.shot("dialog-3", s.window(COMM_ERROR))
         patu.answer(COMM_ERROR, "Cancelar")
-        s.wait("the window idle after message 3", 10, lambda snap: patu.idle(IDLE, snap))
+        s.wait("the window idle after message 3", 10, lambda snap: patu.idle(idle_status(3), snap))
         dump = deaf.stop()
         s.check("the deaf device saw the probe, then 0x86 and 0x85 went unanswered",
                 [e.untimed() for e in dump.exchanges]

@@ -1,6 +1,7 @@
 // The Win32 backend as the driver sees it, under Wine against the device emulator on a
-// pseudo-terminal plugged in as COM1; COM2 has nothing behind it, so under Wine its open
-// fails with code 3 (the port opens, its settings cannot be read).
+// pseudo-terminal plugged in as COM1 (or the port PATU_DEVICE_PORT names); COM2 has nothing
+// behind it, so under Wine its open fails with code 3 (the port opens, its settings cannot be
+// read).
 //
 // Settings: the port's state read back with GetCommState and GetCommTimeouts after
 // ABRE_PORTA, over settings another program left behind. Lock: the port's mutex held, left
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -38,6 +40,7 @@ struct Driver {
   bool set_fails = false;
   bool timeouts_fail = false;
   int com_opens = 0;               // CreateFileA calls on a COM port
+  std::string com_path;            // the path of the last one
   std::vector<std::string> calls;  // the port's configuration calls, in order
   HANDLE cleared = nullptr;        // the handle of the last ClearCommError call
 };
@@ -106,7 +109,10 @@ HANDLE WINAPI driver_CreateFileA(LPCSTR path, DWORD access, DWORD share,
   static const auto real =
       kernel32<HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)>(
           "CreateFileA");
-  if (std::strncmp(path, "\\\\.\\COM", 7) == 0) ++g_driver.com_opens;
+  if (std::strncmp(path, "\\\\.\\COM", 7) == 0) {
+    ++g_driver.com_opens;
+    g_driver.com_path = path;
+  }
   return real(path, access, share, security, disposition, flags, model);
 }
 }  // namespace
@@ -127,7 +133,9 @@ HANDLE(WINAPI* create_file_a_slot)
 namespace patu {
 namespace {
 
-constexpr int kDevicePort = 1;
+// COM 1 unless PATU_DEVICE_PORT names another (10 to 256 take the same path).
+const int kDevicePort =
+    std::getenv("PATU_DEVICE_PORT") ? std::atoi(std::getenv("PATU_DEVICE_PORT")) : 1;
 constexpr int kAbsentPort = 2;
 
 using testing::Counter;
@@ -430,6 +438,7 @@ TEST(SerialW32Lock, HeldByAnotherPatuThePortIsNotTouched) {
   other.end();
   ASSERT_TRUE(port.ABRE_PORTA(kDevicePort));
   EXPECT_EQ(g_driver.com_opens, opens_before + 1);
+  EXPECT_EQ(g_driver.com_path, "\\\\.\\COM" + std::to_string(kDevicePort));
   EXPECT_EQ(try_lock_elsewhere(kDevicePort), static_cast<DWORD>(WAIT_TIMEOUT))
       << "an open port must hold its lock";
   port.FECHA_PORTA();

@@ -88,7 +88,7 @@ TEST(MainWindow, ShowsTheLoadedPackage) {
   EXPECT_EQ(p.fmATU.progress_max(), 17);
   EXPECT_EQ(SendMessageW(p.fmATU.pbAND, PBM_GETRANGE, TRUE, 0), 0);
   EXPECT_EQ(progress_pos(p.fmATU), 0);
-  EXPECT_EQ(text_of(p.fmATU.lbGG), "Atualização não executada");
+  EXPECT_EQ(text_of(p.fmATU.lbGG), "COM 1: porta serial deste PC");
   EXPECT_EQ(text_of(p.fmATU.handle()), "Atualização Cartucho V2 (Vorn/Tasl.)");
   EXPECT_EQ(text_of(GetWindow(p.fmATU.handle(), GW_OWNER)), "Atualização Cartucho VORN");
 
@@ -302,7 +302,7 @@ TEST(MainWindow, AtualizaRunsTheJobOnTheChosenPortAndRefusesASecondPress) {
   EXPECT_EQ(p.app.cursor(), Cursor::normal);
   // The window under the pointer shows its own once its messages are served again.
   EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
-  EXPECT_EQ(text_of(p.fmATU.lbGG), "Atualização não executada");
+  EXPECT_EQ(text_of(p.fmATU.lbGG), "COM 2: porta serial deste PC") << "the port chosen meanwhile";
   EXPECT_EQ(progress_pos(p.fmATU), 0);
   EXPECT_FALSE(p.app.Terminated());
   EXPECT_TRUE(p.state.loaded);

@@ -14,6 +14,7 @@
 #include "tests/ui/program.h"
 #include "ui/wide.h"
 #include "update/messages.h"
+#include "update/port_panels.h"
 
 namespace patu::testing {
 namespace {
@@ -71,6 +72,7 @@ class Layout : public ::testing::Test {
 };
 
 TEST_F(Layout, EveryCaptionOfTheMainWindowFitsItsControl) {
+  p.fmATU.pnCOM6.set_caption("COM 256", true);  // the widest number a port may have
   std::vector<HWND> controls;
   EnumChildWindows(p.fmATU.handle(), collect, reinterpret_cast<LPARAM>(&controls));
   int checked = 0;
@@ -84,7 +86,9 @@ TEST_F(Layout, EveryCaptionOfTheMainWindowFitsItsControl) {
   }
   EXPECT_EQ(checked, 14) << "four header labels, the ports' title and the six ports, the button, "
                             "the status line, the revision note";
-  for (std::string_view status : {kStatusIdle, kStatusDone, kStatusFailed}) {
+  for (const std::string& status : {std::string(kStatusDone), std::string(kStatusFailed),
+                                    "COM 256: " + std::string(kAbsentPort),
+                                    std::string("COM 256: Prolific USB-to-Serial Comm Port")}) {
     p.fmATU.set_status(status);
     expect_fits(p.fmATU.lbGG);
   }

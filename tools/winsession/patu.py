@@ -4,7 +4,14 @@ import time
 
 MAIN = "Atualização Cartucho V2 (Vorn/Tasl.)"
 APP = "Atualização Cartucho VORN"
-IDLE = "Atualização não executada"
+
+
+def idle_status(n):
+    """The status line while idle with COM n chosen: Wine gives its ports no name."""
+    return f"COM {n}: porta serial deste PC"
+
+
+IDLE = idle_status(1)
 RUNNING = "Atualização em andamento....330A1BFF"  # the emulator's default serial number
 DONE = "Atualização concluída!"
 FAILED = "Atualização não concluída!"
@@ -40,12 +47,13 @@ class Patu:
         self.program = self.session.start(self.exe, log=self.log, env=self.env)
         return self
 
-    def start(self):
-        """Starts it and waits for its window, the package shown and the status line idle."""
+    def start(self, idle=IDLE):
+        """Starts it and waits for its window, the package shown and the status line idle
+        (idle is what it then reads)."""
         s = self.session
         self.launch()
         s.window(MAIN, 120)
-        s.wait("the package shown and the status line idle", 30, lambda snap: self.idle(IDLE, snap))
+        s.wait("the package shown and the status line idle", 30, lambda snap: self.idle(idle, snap))
         return self
 
     def press_atualiza(self):

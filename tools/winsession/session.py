@@ -30,7 +30,9 @@ class WineSession(Steps):
     links wine_dir/ports/comN that COM N opens. artifacts receives every log, device dump,
     window-text snapshot (texts/) and screenshot. emulator and wintext are the paths of
     patu-emulator and wintext.exe; image is the file name of the program whose windows
-    snapshot() reads; environment holds variables for every program of the session.
+    snapshot() reads; environment holds variables for every program of the session; ports
+    are the COM numbers (1 to 255) that the prefix has and lists, COM 1 to 6 unless told, each
+    mapped to its link.
     Use it in a with block: on leaving it every program, device, the prefix's wineserver and
     a private display are ended; a failure inside it is turned into a StepFailed that tells
     what the windows showed, the devices' last commands and where the logs are; checks made
@@ -38,13 +40,14 @@ class WineSession(Steps):
     """
 
     def __init__(self, wine_dir, artifacts, *, emulator=None, wintext=None, image="pATU.exe",
-                 environment=None):
+                 environment=None, ports=(1, 2, 3, 4, 5, 6)):
         self.wine_dir = os.path.realpath(wine_dir)
         self.environment = dict(environment or {})  # for every program of the session
         self.artifacts = os.path.realpath(artifacts)
         self.emulator = emulator
         self.wintext = wintext
         self.image = image
+        self.ports = sorted(ports)
         self.prefix = os.path.join(self.wine_dir, "prefix")
         self.display = None
         self.devices = {}
@@ -66,6 +69,7 @@ class WineSession(Steps):
         os.makedirs(os.path.join(self.wine_dir, "ports"), exist_ok=True)
         self.stop_wine()  # what an earlier session of this prefix may have left running
         self._frames()
+        self._map_ports()
         return self
 
     def __exit__(self, kind, error, trace):
@@ -120,6 +124,44 @@ class WineSession(Steps):
             shutil.copy(marlett, os.path.join(self.prefix, "drive_c/windows/Fonts"))
         self.stop_wine()
         open(mark, "w").close()
+
+    def _map_ports(self):
+        # Wine maps the ports of HKLM\Software\Wine\Ports from the prefix's next start. Every
+        # number not asked for is given "", so that the machine's own serial port goes to
+        # COM256 instead of the first number left out (measured, Wine 8).
+        mark = os.path.join(self.prefix, ".patu-ports")
+        wanted = " ".join(map(str, self.ports))
+        if not os.path.exists(mark) or open(mark).read() != wanted:
+            reg = os.path.join(self.wine_dir, "session-ports.reg")
+            with open(reg, "w") as f:
+                f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n")
+                for n in range(1, 256):
+                    f.write(f'"COM{n}"="{self.port(n) if n in self.ports else ""}"\n')
+            self._wine("regedit", "/S", reg)
+            self.stop_wine()
+            with open(mark, "w") as f:
+                f.write(wanted)
+        # SERIALCOMM, rebuilt as the prefix starts, names those too and the machine's port: a
+        # server kept for the session holds it as trimmed to the ports asked for.
+        subprocess.run(["wineserver", "-p"], env=self.env(), check=True)
+        listed = self._wine("reg", "query", self.SERIALCOMM).stdout.decode(errors="replace")
+        trim = os.path.join(self.wine_dir, "session-serialcomm.reg")
+        with open(trim, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n")
+            for words in (line.split() for line in listed.splitlines()):
+                if len(words) == 3 and words[2][3:].isdigit() and int(words[2][3:]) not in self.ports:
+                    f.write('"' + words[0].replace("\\", "\\\\") + '"=-\n')
+        self._wine("regedit", "/S", trim)
+
+    SERIALCOMM = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
+
+    def _wine(self, *args):
+        done = subprocess.run([WINE_RUN, self.wine_dir, *args], env=self.env(),
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL)
+        if done.returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} failed in {self.prefix}")
+        return done
 
     def stop_wine(self):
         """Ends every program of the prefix, and its wineserver."""

@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <setupapi.h>
 
 #include "ui/dll_search.h"
 
@@ -13,7 +14,9 @@
 [[gnu::used]] const void* const imports[] = {reinterpret_cast<const void*>(&InitCommonControlsEx),
                                              reinterpret_cast<const void*>(&GetStockObject),
                                              reinterpret_cast<const void*>(&MessageBoxW),
-                                             reinterpret_cast<const void*>(&CoUninitialize)};
+                                             reinterpret_cast<const void*>(&CoUninitialize),
+                                             reinterpret_cast<const void*>(&RegCloseKey),
+                                             reinterpret_cast<const void*>(&SetupDiEnumDeviceInfo)};
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   patu::restrict_dll_search();
