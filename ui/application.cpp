@@ -4,6 +4,7 @@
 
 #include "ui/form.h"
 #include "ui/wide.h"
+#include "ui/window_classes.h"
 
 namespace patu {
 namespace {
@@ -220,12 +221,7 @@ void Application::dispatch(MSG& msg) {
 }
 
 LRESULT CALLBACK Application::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    SetWindowLongPtrW(
-        hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Application*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = window_object<Application>(hwnd, msg, lp);
   if (self && self->taskbar_ && self->taskbar_->on_message(msg, wp)) return 0;
   switch (msg) {
     case WM_ACTIVATE:

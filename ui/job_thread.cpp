@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "ui/window_classes.h"
+
 namespace patu {
 namespace {
 
@@ -74,12 +76,7 @@ DWORD WINAPI JobThread::entry(LPVOID self) {
 }
 
 LRESULT CALLBACK JobThread::carrier_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    SetWindowLongPtrW(
-        hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<JobThread*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = window_object<JobThread>(hwnd, msg, lp);
   switch (msg) {
     case kCall: {
       const auto& call = *reinterpret_cast<const Call*>(lp);

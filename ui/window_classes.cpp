@@ -28,14 +28,8 @@ void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUS
 
 template <typename T>
 LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  // The object is stored with the window at its creation; it keeps the window's handle from
-  // the first message to the last.
-  if (msg == WM_NCCREATE) {
-    SetWindowLongPtrW(
-        hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-  }
-  T* self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  // The object keeps the window's handle from the first message to the last.
+  T* self = window_object<T>(hwnd, msg, lp);
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   if (msg == WM_NCCREATE) self->handle_ = hwnd;
   if (msg == WM_NCDESTROY) {

@@ -1,6 +1,7 @@
 #pragma once
-// The window classes of the program's forms and panels, and the one window procedure that
-// hands each of their messages to the object behind the window.
+// The window classes of the program's forms and panels, the one window procedure that hands
+// each of their messages to the object behind the window, and how any window of the program
+// finds that object.
 
 #include <windows.h>
 
@@ -20,6 +21,17 @@ void register_form_classes(HINSTANCE instance, HICON big_icon, HICON small_icon)
 // object behind the window.
 template <typename T>
 LRESULT CALLBACK route_message(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+// The object behind a window of the program, in its window procedure: the last argument of its
+// CreateWindowExW, kept with the window from WM_NCCREATE on; null before that.
+template <typename T>
+T* window_object(HWND hwnd, UINT msg, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    SetWindowLongPtrW(
+        hwnd, GWLP_USERDATA,
+        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+  }
+  return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
 // Whether `hwnd` is one of the program's forms (they get dialog-style keyboard navigation).
 bool is_form(HWND hwnd);
 
