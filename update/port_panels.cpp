@@ -61,21 +61,20 @@ void PortChoice::click(int number) {
 bool PortChoice::update(std::vector<PortName> present, bool job_running) {
   if (job_running) {
     held_back_ = std::move(present);
-    holding_ = true;
     return false;
   }
-  holding_ = false;
+  held_back_.reset();
   return apply(std::move(present));
 }
 
 bool PortChoice::job_ended() {
-  if (!holding_) return false;
-  holding_ = false;
-  return apply(std::move(held_back_));
+  if (!held_back_) return false;
+  std::vector<PortName> present = std::move(*held_back_);
+  held_back_.reset();
+  return apply(std::move(present));
 }
 
 bool PortChoice::apply(std::vector<PortName> present) {
-  const auto panels_before = panels_;
   const int chosen_before = chosen_;
   const bool none_before = present_.empty();
   const bool same_ports = present == present_;
@@ -87,7 +86,8 @@ bool PortChoice::apply(std::vector<PortName> present) {
     chosen_ = first_choice(present_);
     clicked_ = false;
   }
-  return !same_ports || chosen_ != chosen_before || panels_ != panels_before;
+  // The panels follow from the ports: the same ports, the same panels.
+  return !same_ports || chosen_ != chosen_before;
 }
 
 std::string PortChoice::status() const {

@@ -4,6 +4,7 @@
 // and hands them here.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +29,6 @@ struct PortName {
 struct PortPanel {
   int number = 0;  // its caption's n and its Tag
   bool present = false;
-  bool operator==(const PortPanel&) const = default;
 };
 
 // Ports present -> the six panels: those present in ascending order (the lowest six when there
@@ -64,8 +64,7 @@ class PortChoice {
   std::array<PortPanel, kPanelCount> panels_;
   int chosen_ = 1;
   bool clicked_ = false;
-  std::vector<PortName> held_back_;
-  bool holding_ = false;
+  std::optional<std::vector<PortName>> held_back_;  // the last list a job held back
 };
 
 }  // namespace patu
